@@ -1,0 +1,42 @@
+# Tests of the real Windows programs under Wine. Every test of a build shares
+# one Wine prefix under the build tree, made (once) and held open by a
+# persistent wineserver for the whole test run; the tests run one at a time
+# because they share the prefix's registry and Service Control Manager.
+if(EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Python for the Wine tests")
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(WINE_TEST_PREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+set(WINE_TEST_ENVIRONMENT
+  "WINEPREFIX=${WINE_TEST_PREFIX}"
+  "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml="
+  "PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/windows"
+  "PYTHONDONTWRITEBYTECODE=1")
+
+add_test(NAME wine_prefix_start
+  COMMAND "${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh" start "${WINE_TEST_PREFIX}")
+set_tests_properties(wine_prefix_start PROPERTIES
+  FIXTURES_SETUP wine LABELS windows RESOURCE_LOCK wine TIMEOUT 300)
+add_test(NAME wine_prefix_stop
+  COMMAND "${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh" stop "${WINE_TEST_PREFIX}")
+set_tests_properties(wine_prefix_stop PROPERTIES
+  FIXTURES_CLEANUP wine LABELS windows RESOURCE_LOCK wine)
+
+# add_wine_test(NAME <test> SCRIPT <file.py> [ARGS ...] [ENVIRONMENT VAR=value ...] [TIMEOUT s])
+# runs a Python unittest script with the prefix and the given variables.
+function(add_wine_test)
+  cmake_parse_arguments(WT "" "NAME;SCRIPT;TIMEOUT" "ARGS;ENVIRONMENT" ${ARGN})
+  if(NOT WT_TIMEOUT)
+    set(WT_TIMEOUT 600)
+  endif()
+  add_test(NAME ${WT_NAME}
+    COMMAND "${Python3_EXECUTABLE}" "${WT_SCRIPT}" -v ${WT_ARGS})
+  set_tests_properties(${WT_NAME} PROPERTIES
+    LABELS windows
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK wine
+    TIMEOUT ${WT_TIMEOUT}
+    ENVIRONMENT "${WINE_TEST_ENVIRONMENT};${WT_ENVIRONMENT}")
+endfunction()

@@ -1,0 +1,13 @@
+#pragma once
+
+// The agent's life in this process. Win32 side.
+
+// Waits for the loopback interface, creates the JVM, starts the agent's main
+// on its own thread and returns when that thread has ended (or the start was
+// given up). Reports start pending, running and stopped on the way.
+void agent_run(int argc, char** argv);
+
+// Asks the agent to clean up (its static cleanup on the calling thread) and
+// reports stop pending and stopped. Safe at any moment and more than once:
+// before the JVM exists it makes the start give up; cleanup runs at most once.
+void stop_sequence();

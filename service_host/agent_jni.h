@@ -1,0 +1,32 @@
+#pragma once
+
+// The JNI calls that create the JVM and start and stop the agent. Nothing
+// here touches the Win32 API, so the same code runs against a real JVM in the
+// native tests.
+
+#include <jni.h>
+
+#include <string>
+#include <vector>
+
+#include "launch_record.h"
+
+// The signature of the invocation entry point JNI_CreateJavaVM.
+using CreateJavaVmEntry = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
+
+// Creates the JVM with the given options, in their order, for JNI 1.2 with
+// unrecognised options ignored. Returns the entry point's result (>= 0 is
+// success); the creating thread's JNIEnv is not kept.
+jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& options, JavaVM** vm);
+
+// Runs the body of the agent thread on the calling thread: attach, call the
+// record's static main(String[]) with the record's arguments, detach. Returns
+// the thread's exit code: the attach result when the attach failed (after
+// writing "Attach of <class> thread failed" to standard error), else 0.
+// A missing class or main method skips the call silently.
+jint run_agent_main(JavaVM* vm, const LaunchRecord& record);
+
+// Calls the static cleanup()V of the class on the calling thread: attach,
+// call (waiting until it returns), detach. A missing class or method calls
+// nothing. Returns false when the thread could not be attached.
+bool call_agent_cleanup(JavaVM* vm, const char* className);

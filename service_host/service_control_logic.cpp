@@ -1,0 +1,1 @@
+// Stub: filled in with service mode.

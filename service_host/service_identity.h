@@ -1,0 +1,5 @@
+#pragma once
+
+// The names under which the service host registers and reports itself.
+constexpr const char kServiceName[] = "KorvaneQuorvexAgent";
+constexpr const char kDisplayName[] = "Korvane Quorvex Agent";

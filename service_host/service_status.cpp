@@ -1,0 +1,53 @@
+#include "service_status.h"
+
+namespace {
+
+SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+
+bool send_to_scm(const ServiceStatusRecord& record) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = record.serviceType;
+  status.dwCurrentState = record.currentState;
+  status.dwControlsAccepted = record.controlsAccepted;
+  status.dwWin32ExitCode = record.win32ExitCode;
+  status.dwServiceSpecificExitCode = record.serviceSpecificExitCode;
+  status.dwCheckPoint = record.checkPoint;
+  status.dwWaitHint = record.waitHint;
+  return SetServiceStatus(g_statusHandle, &status) != FALSE;
+}
+
+StatusReporter& make_reporter() {
+  static StatusReporter reporter;
+  reporter.send = send_to_scm;
+  reporter.errorHook = error_hook;
+  return reporter;
+}
+
+}  // namespace
+
+StatusReporter& process_status_reporter() {
+  static StatusReporter& reporter = make_reporter();
+  return reporter;
+}
+
+void set_status_handle(SERVICE_STATUS_HANDLE handle) {
+  std::lock_guard<std::mutex> guard(process_status_reporter().lock);
+  g_statusHandle = handle;
+}
+
+void enter_debug_mode() {
+  StatusReporter& reporter = process_status_reporter();
+  std::lock_guard<std::mutex> guard(reporter.lock);
+  reporter.debugMode = true;
+}
+
+bool report(std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint) {
+  return report_status(process_status_reporter(), state, win32ExitCode, waitHint);
+}
+
+bool report_current(std::uint32_t waitHint) { return report_current_status(process_status_reporter(), waitHint); }
+
+void error_hook(const char* text) {
+  OutputDebugStringA(text);
+  OutputDebugStringA("\n");
+}

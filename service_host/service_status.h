@@ -1,0 +1,24 @@
+#pragma once
+
+// The process's one status reporter, bound to SetServiceStatus. Win32 side.
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "status_reporter.h"
+
+StatusReporter& process_status_reporter();
+
+// Stores the handle that RegisterServiceCtrlHandlerA returned; reports go to it.
+void set_status_handle(SERVICE_STATUS_HANDLE handle);
+
+// From now on every report is silent (debug mode).
+void enter_debug_mode();
+
+// report_status / report_current_status on the process's reporter.
+bool report(std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint);
+bool report_current(std::uint32_t waitHint);
+
+// Receives failure texts; the console stays silent, a debugger sees them.
+void error_hook(const char* text);
