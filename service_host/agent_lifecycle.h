@@ -1,0 +1,49 @@
+#pragma once
+
+// The agent's life, independent of the platform: the loopback probe, the
+// start (JVM, launch, wait) and the stop sequence. The platform operations
+// come in as hooks, so the rules here can be tested without Windows or a JVM.
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+constexpr int kProbeRetries = 30;            // pauses before the start is given up
+constexpr unsigned kProbePauseMs = 10000;
+constexpr unsigned kStartedToneHz = 5000, kStartedToneMs = 125;
+constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
+
+struct AgentHooks {
+  std::function<int()> probeLoopback;            // runs "ping localhost"; 0 when it answered
+  std::function<void(unsigned ms)> pause;        // may end early once wakePause was called
+  std::function<void()> wakePause;
+  std::function<bool(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint)> report;
+  std::function<bool()> createJvm;               // makes the host object and its JVM
+  std::function<void(unsigned hz, unsigned ms)> beep;
+  std::function<void()> launchAgent;             // starts the agent thread (may fail: no thread)
+  std::function<void()> filterLogoff;            // registers the logoff filter
+  std::function<void()> waitForAgentEnd;         // returns when the agent thread has ended (or never started)
+  std::function<void()> callCleanup;             // the agent's static cleanup, on the calling thread
+};
+
+// Where the start stands, as far as a stop needs to know. A stop before the
+// JVM is ready makes the start give up; once it is ready, the first stop
+// calls cleanup and every later one leaves it alone.
+struct AgentLifecycle {
+  AgentHooks hooks;
+  std::mutex lock;
+  std::condition_variable cleanupDone;
+  bool stopRequested = false;
+  bool jvmReady = false;
+  bool cleanupClaimed = false;
+  bool cleanupRunning = false;
+};
+
+// Runs the probe until it answers or kProbeRetries pauses have passed (or a
+// stop was requested). Returns the number of pauses taken: kProbeRetries
+// means the start must be given up, whatever the last run said.
+int run_loopback_probe(AgentLifecycle& life);
+
+void run_agent(AgentLifecycle& life);
+void run_stop_sequence(AgentLifecycle& life);

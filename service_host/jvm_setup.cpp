@@ -1,0 +1,47 @@
+#include "jvm_setup.h"
+
+#include <cstring>
+
+namespace {
+
+// A text fits a buffer when it leaves room for its terminating zero.
+bool fits(const std::string& text, std::size_t bufferSize) { return text.size() < bufferSize; }
+
+}  // namespace
+
+bool is_install_directory_value(const char* valueName) { return std::strcmp(valueName, "Path") == 0; }
+
+const char* shown_value_name(const char* valueName) { return valueName[0] == '\0' ? "<NO NAME>" : valueName; }
+
+bool install_directory_from_data(const char* data, std::size_t bytesRead, std::string& directory) {
+  const std::size_t limit = bytesRead < kInstallDirectoryBufferSize ? bytesRead : kInstallDirectoryBufferSize;
+  const void* terminator = std::memchr(data, '\0', limit);
+  if (terminator == nullptr) return false;
+  directory.assign(data, static_cast<const char*>(terminator) - data);
+  return true;
+}
+
+std::string compose_search_path(const std::string& directory, const std::string& oldPath) {
+  return directory + ";" + directory + "\\jre\\bin" + ";" + directory + "\\jre\\bin\\server" + ";" + oldPath;
+}
+
+bool compose_class_path(const std::string& directory, std::string& classPath) {
+  std::string composed = directory + ";" + directory + "\\ostrel.jar" + ";" + directory + "\\Brantic.jar" + ";";
+  if (!fits(composed, kClassPathBufferSize)) return false;
+  classPath = std::move(composed);
+  return true;
+}
+
+bool compose_jvm_options(const std::string& classPath, const std::string& directory, const char* allUsersProfile,
+                         std::vector<std::string>& options) {
+  const std::string classPathOption = "-Djava.class.path=" + classPath;
+  const std::string userDirOption = "-Duser.dir=" + directory;
+  const std::string savePathOption =
+      std::string("-Denv.savepath=") + (allUsersProfile != nullptr ? allUsersProfile : "(null)");
+  if (!fits(classPathOption, kClassPathOptionBufferSize) || !fits(userDirOption, kUserDirOptionBufferSize) ||
+      !fits(savePathOption, kSavePathOptionBufferSize))
+    return false;
+  options = {classPathOption,      "-Djava.compiler=NONE", userDirOption,
+             "-Duser.region=US",   "-Duser.language=en",   savePathOption};
+  return true;
+}

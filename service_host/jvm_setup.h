@@ -1,0 +1,38 @@
+#pragma once
+
+// Composition of what the JVM start needs from the installation directory:
+// the process search path, the class path and the six JVM options. Each text
+// must fit the buffer the product has always used for it; a value that does
+// not fit is refused, never cut short.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+constexpr std::size_t kInstallDirectoryBufferSize = 1024;  // also the registry data buffer
+constexpr std::size_t kClassPathBufferSize = 4096;
+constexpr std::size_t kClassPathOptionBufferSize = 512;
+constexpr std::size_t kUserDirOptionBufferSize = 512;
+constexpr std::size_t kSavePathOptionBufferSize = 1024;
+
+// The registry value that holds the installation directory: exactly "Path",
+// compared case-sensitively. The unnamed default value shows as "<NO NAME>".
+bool is_install_directory_value(const char* valueName);
+const char* shown_value_name(const char* valueName);
+
+// The installation directory from the data of the "Path" value: the text
+// before its terminating zero, which must lie within the bytes read (at most
+// the 1024-byte buffer). False when there is no terminating zero.
+bool install_directory_from_data(const char* data, std::size_t bytesRead, std::string& directory);
+
+// D;D\jre\bin;D\jre\bin\server;<old Path>
+std::string compose_search_path(const std::string& directory, const std::string& oldPath);
+
+// D;D\ostrel.jar;D\Brantic.jar;  False when it does not fit its buffer.
+bool compose_class_path(const std::string& directory, std::string& classPath);
+
+// The six JVM options in their order. allUsersProfile is null when the
+// variable is unset, which gives "-Denv.savepath=(null)". False when an
+// option does not fit its buffer.
+bool compose_jvm_options(const std::string& classPath, const std::string& directory, const char* allUsersProfile,
+                         std::vector<std::string>& options);

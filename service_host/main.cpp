@@ -1,0 +1,64 @@
+// Ostrad: hosts the management agent's JVM as the Windows service
+// "KorvaneQuorvexAgent", installs and removes that service, and runs the agent
+// in the foreground for debugging ("-d").
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "agent_host.h"
+#include "run_mode.h"
+#include "service_control.h"
+#include "service_identity.h"
+#include "service_install.h"
+#include "service_status.h"
+
+namespace {
+
+BOOL WINAPI debug_console_handler(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  std::printf("Stopping %s.\n", kDisplayName);
+  std::fflush(stdout);
+  stop_sequence();
+  return TRUE;
+}
+
+void run_debug_mode(int argc, char** argv) {
+  enter_debug_mode();
+  SetConsoleCtrlHandler(debug_console_handler, TRUE);
+  agent_run(argc, argv);
+}
+
+void run_service_mode() {
+  std::printf("Wait while service is started...\n");
+  std::fflush(stdout);
+  // The dispatcher only reads the name.
+  SERVICE_TABLE_ENTRYA dispatchTable[] = {{const_cast<char*>(kServiceName), service_main}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherA(dispatchTable)) error_hook("serviceStartCtrlDispatcher failed.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  switch (select_run_mode(argc, argv)) {
+    case RunMode::Install:
+      install_service();
+      break;
+    case RunMode::Remove:
+      remove_service();
+      break;
+    case RunMode::Reinstall:
+      remove_service();
+      install_service();
+      break;
+    case RunMode::Debug:
+      run_debug_mode(argc, argv);
+      break;
+    case RunMode::Service:
+      run_service_mode();
+      return 0;
+  }
+  std::fflush(stdout);
+  std::exit(0);
+}

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "status_reporter.h"
+
+namespace {
+
+struct RecordingReporter {
+  StatusReporter reporter;
+  std::vector<ServiceStatusRecord> sent;
+  std::vector<std::string> hookTexts;
+  bool sendSucceeds = true;
+
+  RecordingReporter() {
+    reporter.send = [this](const ServiceStatusRecord& record) {
+      sent.push_back(record);
+      return sendSucceeds;
+    };
+    reporter.errorHook = [this](const char* text) { hookTexts.emplace_back(text); };
+    set_fixed_status_fields(reporter);
+  }
+};
+
+TEST(StatusReporter, CheckpointsRunAcrossStartAndStopAndAreZeroWhenSettled) {
+  RecordingReporter r;
+  report_status(r.reporter, kStateStartPending, 0, 10000);
+  report_status(r.reporter, kStateStartPending, 0, 0);
+  report_status(r.reporter, kStateRunning, 0, 10000);
+  report_status(r.reporter, kStateStopPending, 0, 10000);
+  report_status(r.reporter, kStateStopPending, 0, 0);
+  report_status(r.reporter, kStateStopped, 0, 0);
+
+  ASSERT_EQ(r.sent.size(), 6u);
+  const std::uint32_t expectedCheckpoints[] = {1, 2, 0, 3, 4, 0};
+  const std::uint32_t expectedControls[] = {0, 0, 5, 5, 5, 5};
+  const std::uint32_t expectedHints[] = {10000, 0, 10000, 10000, 0, 0};
+  for (size_t i = 0; i < r.sent.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(r.sent[i].checkPoint, expectedCheckpoints[i]);
+    EXPECT_EQ(r.sent[i].controlsAccepted, expectedControls[i]);
+    EXPECT_EQ(r.sent[i].waitHint, expectedHints[i]);
+    EXPECT_EQ(r.sent[i].serviceType, kServiceWin32OwnProcess);
+    EXPECT_EQ(r.sent[i].serviceSpecificExitCode, 0u);
+    EXPECT_EQ(r.sent[i].win32ExitCode, 0u);
+  }
+  EXPECT_EQ(r.sent[2].currentState, kStateRunning);
+  EXPECT_EQ(r.sent[5].currentState, kStateStopped);
+  EXPECT_TRUE(r.hookTexts.empty());
+}
+
+TEST(StatusReporter, ReReportKeepsTheStateAndAPendingStateTakesTheNextCheckpoint) {
+  RecordingReporter r;
+  report_status(r.reporter, kStateStartPending, 0, 10000);
+  report_current_status(r.reporter, 10000);
+  report_status(r.reporter, kStateRunning, 0, 10000);
+  report_current_status(r.reporter, 10000);
+
+  ASSERT_EQ(r.sent.size(), 4u);
+  EXPECT_EQ(r.sent[1].currentState, kStateStartPending);
+  EXPECT_EQ(r.sent[1].checkPoint, 2u);
+  EXPECT_EQ(r.sent[1].controlsAccepted, 0u);
+  EXPECT_EQ(r.sent[3].currentState, kStateRunning);
+  EXPECT_EQ(r.sent[3].checkPoint, 0u);
+  EXPECT_EQ(r.sent[3].controlsAccepted, 5u);
+  EXPECT_EQ(r.sent[3].waitHint, 10000u);
+}
+
+TEST(StatusReporter, DebugModeIsSilentAndSucceeds) {
+  RecordingReporter r;
+  r.reporter.debugMode = true;
+  r.sendSucceeds = false;
+  EXPECT_TRUE(report_status(r.reporter, kStateStartPending, 0, 10000));
+  EXPECT_TRUE(report_current_status(r.reporter, 10000));
+  EXPECT_TRUE(r.sent.empty());
+  EXPECT_TRUE(r.hookTexts.empty());
+  EXPECT_EQ(r.reporter.checkpointCounter, 1);
+}
+
+TEST(StatusReporter, AFailedSendGoesToTheErrorHook) {
+  RecordingReporter r;
+  r.sendSucceeds = false;
+  EXPECT_FALSE(report_status(r.reporter, kStateStopped, 0, 0));
+  ASSERT_EQ(r.hookTexts.size(), 1u);
+  EXPECT_EQ(r.hookTexts[0], "SetServiceStatus");
+}
+
+TEST(StatusReporter, ConcurrentReportsGetDistinctCheckpoints) {
+  StatusReporter reporter;
+  std::vector<std::uint32_t> checkpoints;
+  reporter.send = [&](const ServiceStatusRecord& record) {
+    checkpoints.push_back(record.checkPoint);  // serialised by the reporter's lock
+    return true;
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 250; ++i) report_status(reporter, kStateStopPending, 0, 0);
+    });
+  for (auto& thread : threads) thread.join();
+  ASSERT_EQ(checkpoints.size(), 1000u);
+  std::vector<bool> seen(1001, false);
+  for (std::uint32_t checkpoint : checkpoints) {
+    ASSERT_GE(checkpoint, 1u);
+    ASSERT_LE(checkpoint, 1000u);
+    EXPECT_FALSE(seen[checkpoint]) << checkpoint;
+    seen[checkpoint] = true;
+  }
+}
+
+}  // namespace
