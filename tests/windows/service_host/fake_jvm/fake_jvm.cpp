@@ -1,0 +1,467 @@
+// The stand-in jvm.dll for the Wine tests of the service host. It exports
+// JNI_CreateJavaVM and implements only the invocation and JNI functions the
+// host is meant to call; every other slot of both tables is null, so an
+// unexpected call crashes the host instead of passing unnoticed. Every call
+// is journaled (journal.h), and the agent class acts out the scenario named
+// in fake_jvm.cfg beside the DLL (README.md).
+
+#define _JNI_IMPLEMENTATION_  // jni.h then declares JNI_CreateJavaVM as exported
+#include <jni.h>
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "journal.h"
+
+namespace {
+
+const char kAgentClass[] = "com/torvik/pravend/coralind/agent/ManagementAgent";
+const char kStringClass[] = "java/lang/String";
+
+enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails };
+
+struct ScenarioName {
+  const char* name;
+  Scenario scenario;
+};
+const ScenarioName kScenarios[] = {
+    {"blocking", Scenario::Blocking},   {"returns", Scenario::Returns},   {"no_cleanup", Scenario::NoCleanup},
+    {"no_main", Scenario::NoMain},      {"no_class", Scenario::NoClass},  {"refuse", Scenario::Refuse},
+    {"attach_fails", Scenario::AttachFails}};
+
+struct Settings {
+  Scenario scenario = Scenario::Blocking;
+  std::string scenarioName = "blocking";
+  DWORD createMs = 0;   // JNI_CreateJavaVM sleeps this long before it returns
+  DWORD cleanupMs = 0;  // cleanup sleeps this long before it releases main and returns
+  DWORD mainMs = 0;     // "returns": main sleeps this long before it returns
+};
+Settings settings;
+
+// What the host gets as jclass, jstring, jobjectArray and jthrowable.
+enum class Kind { Class, String, Array, Throwable };
+struct FakeObject {
+  Kind kind;
+  std::string text;  // class name, string contents or exception class
+  std::vector<jobject> elements;
+};
+
+struct FakeMethod {
+  const char* name;
+  const char* signature;
+};
+
+FakeObject stringClass{Kind::Class, kStringClass, {}};
+FakeObject agentClass{Kind::Class, kAgentClass, {}};
+FakeMethod mainMethod{"main", "([Ljava/lang/String;)V"};
+FakeMethod cleanupMethod{"cleanup", "()V"};
+
+// State shared by the host's threads, under stateLock.
+SRWLOCK stateLock = SRWLOCK_INIT;
+std::vector<std::unique_ptr<FakeObject>> createdObjects;  // live until the process ends
+std::set<const void*> knownObjects;
+std::set<DWORD> attachedThreads;
+std::map<DWORD, std::string> pendingExceptions;  // thread id -> exception class
+DWORD creatorThread = 0;
+bool vmCreated = false;
+
+// Set when cleanup has run: a blocking main returns.
+HANDLE cleanupDone = nullptr;
+
+JNINativeInterface_ nativeTable{};
+JNIInvokeInterface_ invokeTable{};
+JNIEnv_ theEnv{};
+JavaVM_ theVm{};
+
+class StateGuard {
+ public:
+  StateGuard() { AcquireSRWLockExclusive(&stateLock); }
+  ~StateGuard() { ReleaseSRWLockExclusive(&stateLock); }
+  StateGuard(const StateGuard&) = delete;
+  StateGuard& operator=(const StateGuard&) = delete;
+};
+
+void register_known(const void* object) {
+  StateGuard guard;
+  knownObjects.insert(object);
+}
+
+FakeObject* new_object(Kind kind, const std::string& text) {
+  StateGuard guard;
+  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}}));
+  FakeObject* object = createdObjects.back().get();
+  knownObjects.insert(object);
+  return object;
+}
+
+// The object behind a handle, or null for null and for anything this JVM
+// never handed out.
+FakeObject* lookup(const void* handle) {
+  StateGuard guard;
+  return knownObjects.count(handle) ? static_cast<FakeObject*>(const_cast<void*>(handle)) : nullptr;
+}
+
+const char* describe_class(jclass handle) {
+  if (!handle) return "null";
+  const FakeObject* object = lookup(handle);
+  return object && object->kind == Kind::Class ? object->text.c_str() : "invalid";
+}
+
+const char* describe_method(jmethodID method) {
+  if (!method) return "null";
+  if (method == reinterpret_cast<jmethodID>(&mainMethod)) return mainMethod.name;
+  if (method == reinterpret_cast<jmethodID>(&cleanupMethod)) return cleanupMethod.name;
+  return "invalid";
+}
+
+void throw_pending(const char* exceptionClass) {
+  StateGuard guard;
+  pendingExceptions[GetCurrentThreadId()] = exceptionClass;
+}
+
+bool exception_pending() {
+  StateGuard guard;
+  return pendingExceptions.count(GetCurrentThreadId()) != 0;
+}
+
+// A real JVM forbids most JNI calls while an exception is pending.
+void note_pending(const char* function) {
+  if (exception_pending()) journal("call_with_pending_exception fn=%s", function);
+}
+
+bool is_attached() {
+  StateGuard guard;
+  return attachedThreads.count(GetCurrentThreadId()) != 0;
+}
+
+// Every JNI call must come from an attached thread.
+void note_attached(const char* function) {
+  if (!is_attached()) journal("call_from_unattached_thread fn=%s", function);
+}
+
+void enter(const char* function) {
+  note_attached(function);
+  note_pending(function);
+}
+
+// ---- the scripted agent ----
+
+void run_main() {
+  journal("main_entered scenario=%s", settings.scenarioName.c_str());
+  if (settings.scenario == Scenario::Returns)
+    Sleep(settings.mainMs);
+  else
+    WaitForSingleObject(cleanupDone, INFINITE);
+  journal("main_returned");
+}
+
+void run_cleanup() {
+  journal("cleanup_entered cleanup_ms=%lu", settings.cleanupMs);
+  Sleep(settings.cleanupMs);
+  SetEvent(cleanupDone);
+  journal("cleanup_returned");
+}
+
+void call_static_void(const char* via, jclass cls, jmethodID method, bool hasArgument, jobject argument) {
+  enter(via);
+  std::string argumentText = "none";
+  if (hasArgument) {
+    const FakeObject* array = lookup(argument);
+    if (!argument)
+      argumentText = "null";
+    else if (array && array->kind == Kind::Array)
+      argumentText = std::to_string(array->elements.size());
+    else
+      argumentText = "invalid";
+  }
+  journal("call_static_void via=%s class=%s method=%s args=%s", via, describe_class(cls), describe_method(method),
+          argumentText.c_str());
+  if (lookup(cls) != &agentClass) return;
+  if (method == reinterpret_cast<jmethodID>(&mainMethod)) run_main();
+  if (method == reinterpret_cast<jmethodID>(&cleanupMethod)) run_cleanup();
+}
+
+// ---- JNIEnv functions ----
+
+jclass JNICALL FindClass(JNIEnv*, const char* name) {
+  enter("FindClass");
+  FakeObject* found = nullptr;
+  if (name && std::string(name) == kStringClass) found = &stringClass;
+  if (name && std::string(name) == kAgentClass && settings.scenario != Scenario::NoClass) found = &agentClass;
+  journal("find_class name=%s found=%d", name ? name : "(null)", found ? 1 : 0);
+  if (!found) throw_pending("java/lang/NoClassDefFoundError");
+  return reinterpret_cast<jclass>(found);
+}
+
+jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
+  enter("GetStaticMethodID");
+  const std::string method = name ? name : "(null)";
+  const std::string signature = sig ? sig : "(null)";
+  FakeMethod* found = nullptr;
+  if (lookup(cls) == &agentClass) {
+    if (method == mainMethod.name && signature == mainMethod.signature && settings.scenario != Scenario::NoMain)
+      found = &mainMethod;
+    if (method == cleanupMethod.name && signature == cleanupMethod.signature &&
+        settings.scenario != Scenario::NoCleanup)
+      found = &cleanupMethod;
+  }
+  journal("get_static_method class=%s name=%s sig=%s found=%d", describe_class(cls), method.c_str(),
+          signature.c_str(), found ? 1 : 0);
+  if (!found) throw_pending("java/lang/NoSuchMethodError");
+  return reinterpret_cast<jmethodID>(found);
+}
+
+void JNICALL CallStaticVoidMethod(JNIEnv*, jclass cls, jmethodID method, ...) {
+  // main(String[]) takes one reference; cleanup() takes none, so only read
+  // an argument where the method has one.
+  jobject argument = nullptr;
+  const bool hasArgument = method == reinterpret_cast<jmethodID>(&mainMethod);
+  if (hasArgument) {
+    va_list args;
+    va_start(args, method);
+    argument = va_arg(args, jobject);
+    va_end(args);
+  }
+  call_static_void("CallStaticVoidMethod", cls, method, hasArgument, argument);
+}
+
+void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass cls, jmethodID method, va_list args) {
+  jobject argument = nullptr;
+  const bool hasArgument = method == reinterpret_cast<jmethodID>(&mainMethod);
+  if (hasArgument) argument = va_arg(args, jobject);
+  call_static_void("CallStaticVoidMethodV", cls, method, hasArgument, argument);
+}
+
+void JNICALL CallStaticVoidMethodA(JNIEnv*, jclass cls, jmethodID method, const jvalue* args) {
+  const bool hasArgument = method == reinterpret_cast<jmethodID>(&mainMethod);
+  call_static_void("CallStaticVoidMethodA", cls, method, hasArgument, hasArgument && args ? args[0].l : nullptr);
+}
+
+jstring JNICALL NewStringUTF(JNIEnv*, const char* utf) {
+  enter("NewStringUTF");
+  journal("new_string_utf text=%s", utf ? utf : "(null)");
+  if (!utf) return nullptr;
+  return reinterpret_cast<jstring>(new_object(Kind::String, utf));
+}
+
+jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass elementClass, jobject initial) {
+  enter("NewObjectArray");
+  journal("new_object_array length=%ld element_class=%s initial=%s", static_cast<long>(length),
+          describe_class(elementClass), initial ? "object" : "null");
+  if (length < 0 || !lookup(elementClass)) return nullptr;
+  FakeObject* array = new_object(Kind::Array, describe_class(elementClass));
+  array->elements.assign(static_cast<size_t>(length), initial);
+  return reinterpret_cast<jobjectArray>(array);
+}
+
+void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray arrayHandle, jsize index, jobject value) {
+  enter("SetObjectArrayElement");
+  FakeObject* array = lookup(arrayHandle);
+  const FakeObject* element = lookup(value);
+  const bool valid = array && array->kind == Kind::Array && index >= 0 &&
+                     static_cast<size_t>(index) < array->elements.size();
+  journal("set_object_array_element index=%ld valid=%d text=%s", static_cast<long>(index), valid ? 1 : 0,
+          element && element->kind == Kind::String ? element->text.c_str() : "(not a string)");
+  if (valid) array->elements[static_cast<size_t>(index)] = value;
+  else throw_pending("java/lang/ArrayIndexOutOfBoundsException");
+}
+
+jboolean JNICALL ExceptionCheck(JNIEnv*) {
+  const bool pending = exception_pending();
+  journal("exception_check result=%d", pending ? 1 : 0);
+  return pending ? JNI_TRUE : JNI_FALSE;
+}
+
+jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
+  std::string exceptionClass;
+  {
+    StateGuard guard;
+    auto pending = pendingExceptions.find(GetCurrentThreadId());
+    if (pending != pendingExceptions.end()) exceptionClass = pending->second;
+  }
+  journal("exception_occurred class=%s", exceptionClass.empty() ? "null" : exceptionClass.c_str());
+  if (exceptionClass.empty()) return nullptr;
+  return reinterpret_cast<jthrowable>(new_object(Kind::Throwable, exceptionClass));
+}
+
+void JNICALL ExceptionClear(JNIEnv*) {
+  journal("exception_clear");
+  StateGuard guard;
+  pendingExceptions.erase(GetCurrentThreadId());
+}
+
+// ---- invocation interface ----
+
+jint JNICALL DestroyJavaVM(JavaVM*) {
+  journal("destroy_vm");
+  return JNI_OK;
+}
+
+jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void* args) {
+  const DWORD thread = GetCurrentThreadId();
+  bool refuse = false;
+  bool already = false;
+  {
+    StateGuard guard;
+    refuse = settings.scenario == Scenario::AttachFails && thread != creatorThread;
+    already = attachedThreads.count(thread) != 0;
+    if (!refuse) attachedThreads.insert(thread);
+  }
+  const jint result = refuse ? JNI_ERR : JNI_OK;
+  journal("attach result=%ld args=%s already=%d", static_cast<long>(result), args ? "object" : "null",
+          already ? 1 : 0);
+  if (penv) *penv = refuse ? nullptr : &theEnv;
+  return result;
+}
+
+jint JNICALL DetachCurrentThread(JavaVM*) {
+  bool wasAttached = false;
+  bool pending = false;
+  {
+    StateGuard guard;
+    wasAttached = attachedThreads.erase(GetCurrentThreadId()) != 0;
+    pending = pendingExceptions.erase(GetCurrentThreadId()) != 0;
+  }
+  journal("detach result=0 attached=%d pending_exception=%d", wasAttached ? 1 : 0, pending ? 1 : 0);
+  return JNI_OK;
+}
+
+jint JNICALL GetEnv(JavaVM*, void** penv, jint version) {
+  const bool attached = is_attached();
+  const jint result = attached ? JNI_OK : JNI_EDETACHED;
+  journal("get_env version=0x%08lx result=%ld", static_cast<unsigned long>(version), static_cast<long>(result));
+  if (penv) *penv = attached ? &theEnv : nullptr;
+  return result;
+}
+
+// ---- setup ----
+
+std::string trim(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+DWORD to_ms(const std::string& value) { return static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10)); }
+
+void read_settings() {
+  const std::string path = module_folder() + "fake_jvm.cfg";
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    line = trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    const size_t equals = line.find('=');
+    const std::string key = trim(line.substr(0, equals));
+    const std::string value = equals == std::string::npos ? std::string() : trim(line.substr(equals + 1));
+    bool known = true;
+    if (key == "scenario") {
+      known = false;
+      for (const ScenarioName& entry : kScenarios) {
+        if (value == entry.name) {
+          settings.scenario = entry.scenario;
+          settings.scenarioName = entry.name;
+          known = true;
+        }
+      }
+    } else if (key == "create_ms") {
+      settings.createMs = to_ms(value);
+    } else if (key == "cleanup_ms") {
+      settings.cleanupMs = to_ms(value);
+    } else if (key == "main_ms") {
+      settings.mainMs = to_ms(value);
+    } else {
+      known = false;
+    }
+    if (!known) journal("config_error text=%s", line.c_str());
+  }
+  journal("config file=%d scenario=%s create_ms=%lu cleanup_ms=%lu main_ms=%lu", file.is_open() ? 1 : 0,
+          settings.scenarioName.c_str(), settings.createMs, settings.cleanupMs, settings.mainMs);
+}
+
+void build_tables() {
+  nativeTable.FindClass = FindClass;
+  nativeTable.GetStaticMethodID = GetStaticMethodID;
+  nativeTable.CallStaticVoidMethod = CallStaticVoidMethod;
+  nativeTable.CallStaticVoidMethodV = CallStaticVoidMethodV;
+  nativeTable.CallStaticVoidMethodA = CallStaticVoidMethodA;
+  nativeTable.NewStringUTF = NewStringUTF;
+  nativeTable.NewObjectArray = NewObjectArray;
+  nativeTable.SetObjectArrayElement = SetObjectArrayElement;
+  nativeTable.ExceptionCheck = ExceptionCheck;
+  nativeTable.ExceptionOccurred = ExceptionOccurred;
+  nativeTable.ExceptionClear = ExceptionClear;
+  theEnv.functions = &nativeTable;
+
+  invokeTable.DestroyJavaVM = DestroyJavaVM;
+  invokeTable.AttachCurrentThread = AttachCurrentThread;
+  invokeTable.DetachCurrentThread = DetachCurrentThread;
+  invokeTable.GetEnv = GetEnv;
+  theVm.functions = &invokeTable;
+
+  register_known(&stringClass);
+  register_known(&agentClass);
+}
+
+}  // namespace
+
+extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, void* args) {
+  const JavaVMInitArgs* initArgs = static_cast<const JavaVMInitArgs*>(args);
+  if (!initArgs) {
+    journal("create_vm args=null");
+    journal("create_vm_result result=%d", JNI_EINVAL);
+    return JNI_EINVAL;
+  }
+  journal("create_vm version=0x%08lx nOptions=%ld ignoreUnrecognized=%d scenario=%s",
+          static_cast<unsigned long>(initArgs->version), static_cast<long>(initArgs->nOptions),
+          static_cast<int>(initArgs->ignoreUnrecognized), settings.scenarioName.c_str());
+  for (jint i = 0; i < initArgs->nOptions && initArgs->options; ++i) {
+    const JavaVMOption& option = initArgs->options[i];
+    journal("option index=%ld extraInfo=%s text=%s", static_cast<long>(i), option.extraInfo ? "object" : "null",
+            option.optionString ? option.optionString : "(null)");
+  }
+  Sleep(settings.createMs);
+
+  jint result = JNI_OK;
+  {
+    StateGuard guard;
+    if (vmCreated) {
+      result = JNI_EEXIST;
+    } else if (settings.scenario == Scenario::Refuse) {
+      result = JNI_ERR;
+    } else {
+      vmCreated = true;
+      creatorThread = GetCurrentThreadId();
+      attachedThreads.insert(creatorThread);
+    }
+  }
+  if (result == JNI_OK) {
+    if (pvm) *pvm = &theVm;
+    if (penv) *penv = &theEnv;
+  }
+  journal("create_vm_result result=%ld", static_cast<long>(result));
+  return result;
+}
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(self);
+    journal_open(self, "jvm");
+    cleanupDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    build_tables();
+    read_settings();
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // FreeLibrary only: at process exit the other threads are gone, perhaps
+    // holding the journal lock.
+    journal("dll_unloaded name=jvm");
+  }
+  return TRUE;
+}
