@@ -1,1 +1,39 @@
-// Stub: filled in with service mode.
+#include "service_control_logic.h"
+
+namespace {
+
+void stop_agent(ServiceControl& service) {
+  report_status(*service.reporter, kStateStopPending, 0, kControlWaitHintMs);
+  service.ops.stopSequence();
+}
+
+}  // namespace
+
+void run_service_main(ServiceControl& service, int argc, char** argv) {
+  const bool haveStatusHandle = service.ops.registerControlHandler();
+  bool carryOn = haveStatusHandle;
+  // Registered even without a status handle: a shutdown still stops the agent.
+  service.ops.registerConsoleHandler();
+  set_fixed_status_fields(*service.reporter);
+  if (haveStatusHandle && !report_status(*service.reporter, kStateStartPending, 0, kControlWaitHintMs)) carryOn = false;
+  if (carryOn) service.ops.agentRun(argc, argv);
+  if (haveStatusHandle) report_status(*service.reporter, kStateStopped, 0, 0);
+}
+
+void handle_service_control(ServiceControl& service, std::uint32_t control) {
+  if (control == kControlStop) {
+    stop_agent(service);
+    return;
+  }
+  // Interrogate, shutdown and anything else: the state stays as it is.
+  report_current_status(*service.reporter, kControlWaitHintMs);
+}
+
+bool handle_service_console_event(ServiceControl& service, std::uint32_t event) {
+  if (event == kConsoleShutdown) {
+    stop_agent(service);
+    return true;
+  }
+  report_current_status(*service.reporter, kControlWaitHintMs);
+  return false;
+}

@@ -1,5 +1,125 @@
 #include "service_install.h"
 
-// Stub: filled in with installation and removal.
-void install_service() {}
-void remove_service() {}
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "error_text.h"
+#include "install_text.h"
+#include "service_identity.h"
+#include "win_handle.h"
+
+namespace {
+
+constexpr char kServiceKeyPrefix[] = "SYSTEM\\CurrentControlSet\\Services\\";
+constexpr char kDescription[] = "Monitors Korvane storage controllers and provides remote management capabilities.";
+constexpr DWORD kInstallPauseMs = 2000;
+constexpr DWORD kStopPollMs = 1000;
+
+// The last-error text is composed into this one buffer; every call overwrites it.
+char g_lastErrorText[kLastErrorTextSize];
+
+// The system's text for code, as "<text> (0x<code>)".
+const char* system_error_text(DWORD code) {
+  char* message = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code, 0,
+      reinterpret_cast<LPSTR>(&message), 0, nullptr);
+  compose_last_error_text(length != 0 ? message : nullptr, code, g_lastErrorText, sizeof g_lastErrorText);
+  if (message != nullptr) LocalFree(message);
+  return g_lastErrorText;
+}
+
+// The code is taken once, so the text and the number always agree.
+const char* last_error_text() { return system_error_text(GetLastError()); }
+
+// Console lines are flushed at once, so the dots of a slow stop show as they come.
+void print(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::vprintf(format, arguments);
+  va_end(arguments);
+  std::fflush(stdout);
+}
+
+// Writes the "Description" value of the service's registry key; 1 on success.
+int set_description() {
+  const std::string keyPath = std::string(kServiceKeyPrefix) + kServiceName;
+  RegistryKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_WRITE, key.receive()) != ERROR_SUCCESS) return 0;
+  const LONG result = RegSetValueExA(key.get(), "Description", 0, REG_SZ, reinterpret_cast<const BYTE*>(kDescription),
+                                     static_cast<DWORD>(sizeof kDescription));  // terminating zero counted
+  return result == ERROR_SUCCESS ? 1 : 0;
+}
+
+// Registers the service and starts it; the caller pauses afterwards.
+void create_and_start(const char* modulePath) {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    print("OpenSCManager failed - %s\n", last_error_text());
+    return;
+  }
+  const std::string binaryPath = quoted_binary_path(modulePath);
+  static const char kNoDependencies[] = "\0";  // a list that ends at once
+  ServiceHandle service(CreateServiceA(manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
+                                  SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, kNoDependencies,
+                                  nullptr, nullptr));
+  if (!service) {
+    print("CreateService failed - %s\n", last_error_text());
+    return;
+  }
+  set_description();  // a description that cannot be written is not worth a message
+  print("%s installed.\n", kDisplayName);
+  if (StartServiceA(service.get(), 0, nullptr)) print("Service started.\n");
+}
+
+}  // namespace
+
+void install_service() {
+  char modulePath[kModulePathSize];
+  const DWORD length = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
+  if (!module_path_complete(length, sizeof modulePath)) {
+    // A path that fills the buffer was cut short; registering it would name another program.
+    const DWORD code = length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+    print("Unable to install %s - %s\n", kDisplayName, system_error_text(code));
+    return;
+  }
+  create_and_start(modulePath);
+  Sleep(kInstallPauseMs);
+}
+
+void remove_service() {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    print("OpenSCManager failed - %s\n", last_error_text());
+    return;
+  }
+  ServiceHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  if (!service) {
+    print("Service not present - %s\n", last_error_text());
+    return;
+  }
+  SERVICE_STATUS status{};
+  // A service that does not run refuses the stop; removal goes on silently.
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    print("Stopping %s.", kDisplayName);
+    Sleep(kStopPollMs);
+    // No limit: the agent's cleanup takes as long as it takes.
+    while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOP_PENDING) {
+      print(".");
+      Sleep(kStopPollMs);
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED)
+      print("\n%s stopped.\n", kDisplayName);
+    else
+      print("\n%s failed to stop.\n", kDisplayName);
+  }
+  if (DeleteService(service.get()))
+    print("%s removed.\n", kDisplayName);
+  else
+    print("DeleteService failed - %s\n", last_error_text());
+}

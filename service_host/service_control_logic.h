@@ -1,0 +1,54 @@
+#pragma once
+
+// The service's side of the Service Control Manager protocol: what the
+// service main function, the control handler and the service console handler
+// do. The platform operations are handed in, so the same steps run against
+// the Win32 API in the program and against recordings in the tests.
+
+#include <cstdint>
+#include <functional>
+
+#include "status_reporter.h"
+
+// Control codes and console events this code tells apart.
+constexpr std::uint32_t kControlStop = 1;          // SERVICE_CONTROL_STOP
+constexpr std::uint32_t kControlInterrogate = 4;   // SERVICE_CONTROL_INTERROGATE
+constexpr std::uint32_t kControlShutdown = 5;      // SERVICE_CONTROL_SHUTDOWN
+constexpr std::uint32_t kConsoleCtrlC = 0;         // CTRL_C_EVENT
+constexpr std::uint32_t kConsoleLogoff = 5;        // CTRL_LOGOFF_EVENT
+constexpr std::uint32_t kConsoleShutdown = 6;      // CTRL_SHUTDOWN_EVENT
+
+// Wait hint of the reports this code sends itself.
+constexpr std::uint32_t kControlWaitHintMs = 10000;
+
+struct ServiceControlOps {
+  // Registers the control handler under the service name and keeps the
+  // status handle for the reporter; false when no handle came back.
+  std::function<bool()> registerControlHandler;
+  // Adds the service console handler.
+  std::function<void()> registerConsoleHandler;
+  // Runs the agent until it ends or its start is given up.
+  std::function<void(int argc, char** argv)> agentRun;
+  // Asks the agent to clean up and reports stopped.
+  std::function<void()> stopSequence;
+};
+
+struct ServiceControl {
+  StatusReporter* reporter = nullptr;  // not owned
+  ServiceControlOps ops;
+};
+
+// The service main function: registers both handlers, reports start pending,
+// runs the agent and reports stopped. Without a status handle nothing is
+// reported and the agent is not run; when the first report fails the agent
+// is not run but the stopped report is still sent.
+void run_service_main(ServiceControl& service, int argc, char** argv);
+
+// The control handler: a stop reports stop pending and runs the stop sequence
+// on the calling thread; every other control re-reports the current state.
+void handle_service_control(ServiceControl& service, std::uint32_t control);
+
+// The service console handler: a shutdown event stops the agent as a stop
+// control does and returns true; every other event re-reports the current
+// state and returns false, so it passes on to the next handler.
+bool handle_service_console_event(ServiceControl& service, std::uint32_t event);

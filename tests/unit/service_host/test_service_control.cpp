@@ -1,0 +1,271 @@
+// The service main function, control handler and service console handler,
+// driven with recorded platform operations: every report they cause, in order,
+// checkpoints included.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service_control_logic.h"
+
+namespace {
+
+struct Report {
+  std::uint32_t state, accepted, checkpoint, waitHint;
+  bool operator==(const Report& o) const {
+    return state == o.state && accepted == o.accepted && checkpoint == o.checkpoint && waitHint == o.waitHint;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Report& r) {
+  return out << "{state " << r.state << ", accepted " << r.accepted << ", checkpoint " << r.checkpoint
+             << ", hint " << r.waitHint << "}";
+}
+
+// A service whose platform operations are recordings. The agent run and the
+// stop sequence are scripted per test; by default they report what the real
+// ones report on a successful start and a stop.
+struct RecordedService {
+  StatusReporter reporter;
+  ServiceControl service;
+  std::vector<Report> reports;
+  std::vector<ServiceStatusRecord> sent;
+  std::vector<std::string> steps;  // operations and reports in order
+  std::vector<std::string> errors;
+  bool registrationSucceeds = true;
+  int sendsToFail = 0;  // the first n sends fail
+  std::function<void()> duringAgentRun;
+
+  RecordedService() {
+    reporter.send = [this](const ServiceStatusRecord& r) {
+      sent.push_back(r);
+      reports.push_back({r.currentState, r.controlsAccepted, r.checkPoint, r.waitHint});
+      steps.push_back("report " + std::to_string(r.currentState));
+      if (sendsToFail > 0) {
+        --sendsToFail;
+        return false;
+      }
+      return true;
+    };
+    reporter.errorHook = [this](const char* text) { errors.push_back(text); };
+    service.reporter = &reporter;
+    service.ops.registerControlHandler = [this] {
+      steps.push_back("register control handler");
+      return registrationSucceeds;
+    };
+    service.ops.registerConsoleHandler = [this] { steps.push_back("register console handler"); };
+    service.ops.agentRun = [this](int, char**) {
+      steps.push_back("agent run");
+      report_status(reporter, kStateStartPending, 0, 0);  // probe finished
+      report_status(reporter, kStateRunning, 0, 10000);   // agent launched
+      if (duringAgentRun) duringAgentRun();
+      report_status(reporter, kStateStopped, 0, 0);  // agent thread ended
+    };
+    service.ops.stopSequence = [this] {
+      steps.push_back("stop sequence");
+      report_status(reporter, kStateStopPending, 0, 0);
+      report_status(reporter, kStateStopped, 0, 0);
+    };
+  }
+
+  void run_main() {
+    char name[] = "KorvaneQuorvexAgent";
+    char* argv[] = {name, nullptr};
+    run_service_main(service, 1, argv);
+  }
+};
+
+constexpr std::uint32_t kNone = 0;
+constexpr std::uint32_t kStopShutdown = 5;
+
+TEST(ServiceMain, StartAndStopControlGiveOneCheckpointSeries) {
+  RecordedService s;
+  s.duringAgentRun = [&] { handle_service_control(s.service, kControlStop); };
+  s.run_main();
+
+  const std::vector<Report> expected = {
+      {kStateStartPending, kNone, 1, 10000},       // service main entered
+      {kStateStartPending, kNone, 2, 0},           // probe finished
+      {kStateRunning, kStopShutdown, 0, 10000},    // agent launched
+      {kStateStopPending, kStopShutdown, 3, 10000},  // stop control
+      {kStateStopPending, kStopShutdown, 4, 0},    // stop sequence entered
+      {kStateStopped, kStopShutdown, 0, 0},        // stop sequence finished
+      {kStateStopped, kStopShutdown, 0, 0},        // agent thread ended
+      {kStateStopped, kStopShutdown, 0, 0},        // service main returns
+  };
+  EXPECT_EQ(s.reports, expected);
+  for (const ServiceStatusRecord& r : s.sent) {
+    EXPECT_EQ(r.serviceType, 0x10u);
+    EXPECT_EQ(r.serviceSpecificExitCode, 0u);
+    EXPECT_EQ(r.win32ExitCode, 0u);
+  }
+  const std::vector<std::string> firstSteps = {"register control handler", "register console handler", "report 2",
+                                               "agent run"};
+  EXPECT_EQ(std::vector<std::string>(s.steps.begin(), s.steps.begin() + 4), firstSteps);
+  EXPECT_TRUE(s.errors.empty());
+}
+
+TEST(ServiceMain, PassesItsArgumentsToTheAgentRun) {
+  RecordedService s;
+  char first[] = "KorvaneQuorvexAgent";
+  char second[] = "extra";
+  char* argv[] = {first, second, nullptr};
+  int seenCount = 0;
+  char** seenVector = nullptr;
+  s.service.ops.agentRun = [&](int argc, char** args) {
+    seenCount = argc;
+    seenVector = args;
+  };
+  run_service_main(s.service, 2, argv);
+  EXPECT_EQ(seenCount, 2);
+  EXPECT_EQ(seenVector, argv);
+}
+
+TEST(ServiceMain, AgentEndingByItselfStopsWithoutCleanup) {
+  RecordedService s;  // no stop control while the agent runs
+  s.run_main();
+  const std::vector<Report> expected = {
+      {kStateStartPending, kNone, 1, 10000},
+      {kStateStartPending, kNone, 2, 0},
+      {kStateRunning, kStopShutdown, 0, 10000},
+      {kStateStopped, kStopShutdown, 0, 0},
+      {kStateStopped, kStopShutdown, 0, 0},
+  };
+  EXPECT_EQ(s.reports, expected);
+  for (const std::string& step : s.steps) EXPECT_NE(step, "stop sequence");
+}
+
+TEST(ServiceMain, GivenUpStartReportsStoppedTwice) {
+  RecordedService s;
+  s.service.ops.agentRun = [&](int, char**) {
+    report_status(s.reporter, kStateStartPending, 0, 0);
+    report_status(s.reporter, kStateStopped, 0, 0);  // JVM refused
+  };
+  s.run_main();
+  const std::vector<Report> expected = {
+      {kStateStartPending, kNone, 1, 10000},
+      {kStateStartPending, kNone, 2, 0},
+      {kStateStopped, kStopShutdown, 0, 0},
+      {kStateStopped, kStopShutdown, 0, 0},
+  };
+  EXPECT_EQ(s.reports, expected);
+}
+
+TEST(ServiceMain, FailedRegistrationReportsNothingAndRunsNoAgent) {
+  RecordedService s;
+  s.registrationSucceeds = false;
+  s.run_main();
+  EXPECT_TRUE(s.reports.empty());
+  const std::vector<std::string> steps = {"register control handler", "register console handler"};
+  EXPECT_EQ(s.steps, steps);
+  // The fixed fields are set all the same, for any later re-report.
+  EXPECT_EQ(s.reporter.record.serviceType, 0x10u);
+  EXPECT_EQ(s.reporter.record.serviceSpecificExitCode, 0u);
+}
+
+TEST(ServiceMain, FailedFirstReportSkipsTheAgentButStillReportsStopped) {
+  RecordedService s;
+  s.sendsToFail = 1;
+  s.run_main();
+  const std::vector<Report> expected = {
+      {kStateStartPending, kNone, 1, 10000},
+      {kStateStopped, kStopShutdown, 0, 0},
+  };
+  EXPECT_EQ(s.reports, expected);
+  for (const std::string& step : s.steps) EXPECT_NE(step, "agent run");
+  EXPECT_EQ(s.errors, std::vector<std::string>{"SetServiceStatus"});
+}
+
+TEST(ServiceMain, FailedLaterReportsDoNotStopTheRun) {
+  RecordedService s;
+  bool agentRan = false;
+  s.service.ops.agentRun = [&](int, char**) {
+    agentRan = true;
+    s.sendsToFail = 100;
+  };
+  s.run_main();
+  EXPECT_TRUE(agentRan);
+  ASSERT_EQ(s.reports.size(), 2u);
+  EXPECT_EQ(s.reports.back().state, kStateStopped);
+}
+
+TEST(ControlHandler, InterrogateAndShutdownOnlyReReportTheCurrentState) {
+  for (std::uint32_t control : {kControlInterrogate, kControlShutdown, std::uint32_t{0x80}}) {
+    SCOPED_TRACE(control);
+    RecordedService s;
+    std::vector<Report> duringRun;
+    s.service.ops.agentRun = [&](int, char**) {
+      handle_service_control(s.service, control);  // start pending, before the probe ends
+      report_status(s.reporter, kStateStartPending, 0, 0);
+      report_status(s.reporter, kStateRunning, 0, 10000);
+      handle_service_control(s.service, control);  // running
+      duringRun = s.reports;
+    };
+    s.run_main();
+    const std::vector<Report> expected = {
+        {kStateStartPending, kNone, 1, 10000},
+        {kStateStartPending, kNone, 2, 10000},  // re-report: the next checkpoint
+        {kStateStartPending, kNone, 3, 0},
+        {kStateRunning, kStopShutdown, 0, 10000},
+        {kStateRunning, kStopShutdown, 0, 10000},  // re-report: checkpoint 0
+    };
+    EXPECT_EQ(duringRun, expected);
+    for (const std::string& step : s.steps) EXPECT_NE(step, "stop sequence");
+  }
+}
+
+TEST(ControlHandler, InterrogateWhileStopPendingTakesTheNextCheckpoint) {
+  RecordedService s;
+  report_status(s.reporter, kStateRunning, 0, 10000);
+  s.service.ops.stopSequence = [&] {
+    report_status(s.reporter, kStateStopPending, 0, 0);
+    handle_service_control(s.service, kControlInterrogate);  // while cleanup runs
+    report_status(s.reporter, kStateStopped, 0, 0);
+  };
+  handle_service_control(s.service, kControlStop);
+  handle_service_control(s.service, kControlInterrogate);  // after the stop
+  const std::vector<Report> expected = {
+      {kStateRunning, kStopShutdown, 0, 10000},
+      {kStateStopPending, kStopShutdown, 1, 10000},
+      {kStateStopPending, kStopShutdown, 2, 0},
+      {kStateStopPending, kStopShutdown, 3, 10000},
+      {kStateStopped, kStopShutdown, 0, 0},
+      {kStateStopped, kStopShutdown, 0, 10000},
+  };
+  EXPECT_EQ(s.reports, expected);
+}
+
+TEST(ControlHandler, StopReportsStopPendingBeforeTheStopSequence) {
+  RecordedService s;
+  handle_service_control(s.service, kControlStop);
+  const std::vector<std::string> steps = {"report 3", "stop sequence", "report 3", "report 1"};
+  EXPECT_EQ(s.steps, steps);
+  EXPECT_EQ(s.reports.front(), (Report{kStateStopPending, kStopShutdown, 1, 10000}));
+}
+
+TEST(ServiceConsoleHandler, ShutdownEventStopsTheAgentAndIsAnswered) {
+  RecordedService s;
+  report_status(s.reporter, kStateStartPending, 0, 10000);
+  EXPECT_TRUE(handle_service_console_event(s.service, kConsoleShutdown));
+  const std::vector<std::string> steps = {"report 2", "report 3", "stop sequence", "report 3", "report 1"};
+  EXPECT_EQ(s.steps, steps);
+  EXPECT_EQ(s.reports[1], (Report{kStateStopPending, kStopShutdown, 2, 10000}));
+}
+
+TEST(ServiceConsoleHandler, OtherEventsReReportAndPassOn) {
+  for (std::uint32_t event : {kConsoleCtrlC, std::uint32_t{1}, std::uint32_t{2}, kConsoleLogoff}) {
+    SCOPED_TRACE(event);
+    RecordedService s;
+    report_status(s.reporter, kStateStartPending, 0, 10000);  // logoff before the agent is launched
+    EXPECT_FALSE(handle_service_console_event(s.service, event));
+    const std::vector<Report> expected = {
+        {kStateStartPending, kNone, 1, 10000},
+        {kStateStartPending, kNone, 2, 10000},
+    };
+    EXPECT_EQ(s.reports, expected);
+    for (const std::string& step : s.steps) EXPECT_NE(step, "stop sequence");
+  }
+}
+
+}  // namespace
