@@ -1,0 +1,142 @@
+#include "credential_update.h"
+
+#include "argument_text.h"
+#include "config_rewrite.h"
+#include "encrypt_command.h"
+
+const char* const kPasswordFile = ".\\password.txt";
+const char* const kConfigFile = ".\\config\\server.properties";
+const char* const kConfigTempFile = ".\\config\\server.properties.tmp";
+
+namespace {
+
+const char* const kServiceCommands[] = {
+    "net stop veltrixWebServer >> result.txt 2>&1",
+    "net stop veltrixQuorvexAgent >> result.txt 2>&1",
+    "net start veltrixQuorvexAgent >> result.txt 2>&1",
+    "net start veltrixWebServer >> result.txt 2>&1",
+};
+
+// Reads the first line of the encrypt script's output. Prints the failure
+// and returns false when there is none or when it is empty.
+bool read_encrypted_password(std::FILE* file, std::string& encrypted,
+                             const CredentialPlatform& platform) {
+  LineReader reader(file, 4096);
+  std::string first_line;
+  if (!reader.next(first_line)) {
+    platform.print("Error: credential setting error\n");
+    return false;
+  }
+  encrypted = encrypted_value(first_line);
+  if (encrypted.empty()) {
+    platform.print("Error: credential setting failed\n");
+    return false;
+  }
+  return true;
+}
+
+// Writes the new configuration into the temporary file. On failure prints
+// the reason, removes the temporary file and returns false: the old
+// configuration is untouched.
+bool write_new_configuration(const std::string& user, const std::string& encrypted,
+                             const CredentialPlatform& platform) {
+  std::FILE* input = platform.open_file(kConfigFile, "r");
+  if (input == nullptr) {
+    platform.print("Error:reinstall package\n");
+    return false;
+  }
+  std::FILE* output = platform.open_file(kConfigTempFile, "w");
+  if (output == nullptr) {
+    std::fclose(input);
+    platform.print("Error: reinstall package\n");
+    return false;
+  }
+  RewriteResult result = rewrite_configuration(input, output, user, encrypted);
+  std::fclose(input);
+  if (std::fclose(output) != 0 && result == RewriteResult::ok) {
+    result = RewriteResult::write_failed;
+  }
+  if (result == RewriteResult::ok) {
+    return true;
+  }
+  platform.remove_file(kConfigTempFile);
+  if (result == RewriteResult::read_failed) {
+    platform.print(std::string("Error: could not read ") + kConfigFile + "; it is unchanged\n");
+  } else {
+    platform.print(std::string("Error: could not write ") + kConfigTempFile + "; " + kConfigFile +
+                   " is unchanged\n");
+  }
+  return false;
+}
+
+}  // namespace
+
+int update_credentials(const std::string& user, const std::string& password,
+                       const CredentialPlatform& platform) {
+  std::string command;
+  char unsafe = '\0';
+  if (!build_encrypt_command(password, command, unsafe)) {
+    platform.print(password_refusal(unsafe));
+    return 1;
+  }
+  platform.run_command(command);
+
+  std::FILE* password_file = platform.open_file(kPasswordFile, "r");
+  if (password_file == nullptr) {
+    platform.print("Error :credential generation failed\n");
+    return 1;
+  }
+  std::string encrypted;
+  const bool have_password = read_encrypted_password(password_file, encrypted, platform);
+  std::fclose(password_file);
+  if (!have_password) {
+    return 1;  // the script's output stays on disk for inspection
+  }
+  platform.remove_file(kPasswordFile);
+
+  if (!write_new_configuration(user, encrypted, platform)) {
+    return 1;
+  }
+  // Close, delete, rename: the platform's rename does not replace a file.
+  if (platform.remove_file(kConfigFile) != 0) {
+    platform.print(std::string("Error: could not delete ") + kConfigFile +
+                   "; the new configuration is in " + kConfigTempFile + "\n");
+    return 1;
+  }
+  if (platform.rename_file(kConfigTempFile, kConfigFile) != 0) {
+    platform.print(std::string("Error: could not rename ") + kConfigTempFile + " to " + kConfigFile +
+                   "; the new configuration is in " + kConfigTempFile + "\n");
+    return 1;
+  }
+  return 0;
+}
+
+void restart_services(const CredentialPlatform& platform) {
+  for (const char* command : kServiceCommands) {
+    platform.run_command(command);
+  }
+}
+
+void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialPlatform& platform) {
+  if (argc != 3) {
+    platform.print_wide(L"Usage: Kestrune username password\n");
+    return;
+  }
+  std::string user;
+  std::string password;
+  const ArgumentCheck user_check = to_latin1(argv[1], user);
+  if (user_check != ArgumentCheck::ok) {
+    platform.print(argument_refusal("user name", user_check));
+    return;
+  }
+  const ArgumentCheck password_check = to_latin1(argv[2], password);
+  if (password_check != ArgumentCheck::ok) {
+    platform.print(argument_refusal("password", password_check));
+    return;
+  }
+  if (update_credentials(user, password, platform) != 0) {
+    return;
+  }
+  restart_services(platform);
+  platform.print("Credentials Successfully changed\n");
+}

@@ -1,0 +1,37 @@
+// The credential tool's run: check the arguments, have the password
+// encrypted, rewrite the configuration through its temporary file, restart
+// the two services. The platform's operations come in through
+// CredentialPlatform, so the whole run is portable and testable.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+struct CredentialPlatform {
+  // Runs a command line through the command interpreter and waits for it.
+  std::function<int(const std::string& command)> run_command;
+  std::function<std::FILE*(const char* path, const char* mode)> open_file;
+  std::function<int(const char* path)> remove_file;
+  // Does not replace an existing file.
+  std::function<int(const char* from, const char* to)> rename_file;
+  std::function<void(const std::string& text)> print;
+  std::function<void(const wchar_t* text)> print_wide;
+};
+
+extern const char* const kPasswordFile;
+extern const char* const kConfigFile;
+extern const char* const kConfigTempFile;
+
+// Encrypts the password and writes both into the configuration. Prints its
+// one message on failure; returns 0 on success and 1 on failure. The old
+// configuration is replaced only after the new one has been written whole.
+int update_credentials(const std::string& user, const std::string& password,
+                       const CredentialPlatform& platform);
+
+// Stops the web server and the agent, then starts the agent and the web
+// server, appending their output to result.txt. Their statuses are not used.
+void restart_services(const CredentialPlatform& platform);
+
+// The whole program for the wide argument vector (program name first).
+void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialPlatform& platform);

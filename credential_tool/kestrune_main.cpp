@@ -1,0 +1,35 @@
+// Kestrune: changes the user name and password in config\server.properties
+// and restarts the web server and agent services. Runs in the product folder.
+// This file binds the portable run to the C runtime: the files are opened in
+// text mode ("r", "w"), commands run through system().
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#include "credential_update.h"
+
+namespace {
+
+CredentialPlatform c_runtime_platform() {
+  CredentialPlatform platform;
+  platform.run_command = [](const std::string& command) {
+    std::fflush(stdout);  // keep our messages in order with the command's output
+    return std::system(command.c_str());
+  };
+  platform.open_file = [](const char* path, const char* mode) { return std::fopen(path, mode); };
+  platform.remove_file = [](const char* path) { return std::remove(path); };
+  platform.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
+  platform.print = [](const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  };
+  platform.print_wide = [](const wchar_t* text) { std::fputws(text, stdout); };
+  return platform;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  run_credential_tool(argc, argv, c_runtime_platform());
+  std::fflush(stdout);
+  return 0;  // always 0, whatever happened
+}

@@ -1,0 +1,244 @@
+#include "credential_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A product folder in a temporary directory, with the tool's Windows paths
+// mapped into it, a scripted encrypt command and a record of every command,
+// message and file operation.
+class ProductFolder : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kestrune-unit-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
+    platform_.run_command = [this](const std::string& command) {
+      commands_.push_back(command);
+      if (command.rfind("encrypt.bat", 0) == 0 && encrypt_writes_) {
+        write_file("password.txt", encrypt_output_);
+      }
+      return command == fail_command_ ? 2 : 0;
+    };
+    platform_.open_file = [this](const char* path, const char* mode) {
+      if (full_temp_file_ && std::string(path) == kConfigTempFile) {
+        return std::fopen("/dev/full", mode);
+      }
+      return std::fopen(local(path).c_str(), mode);
+    };
+    platform_.remove_file = [this](const char* path) {
+      operations_.push_back(std::string("remove ") + path);
+      return path == refuse_remove_ ? -1 : std::remove(local(path).c_str());
+    };
+    platform_.rename_file = [this](const char* from, const char* to) {
+      operations_.push_back(std::string("rename ") + from + " " + to);
+      return refuse_rename_ ? -1 : std::rename(local(from).c_str(), local(to).c_str());
+    };
+    platform_.print = [this](const std::string& text) { output_ += text; };
+    platform_.print_wide = [this](const wchar_t* text) {
+      for (const wchar_t* p = text; *p; ++p) output_ += static_cast<char>(*p);
+    };
+  }
+
+  void TearDown() override {
+    const std::string command = "rm -rf '" + root_ + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+
+  // ".\config\server.properties" -> <root>/config/server.properties
+  std::string local(const std::string& windows_path) const {
+    std::string path = windows_path.rfind(".\\", 0) == 0 ? windows_path.substr(2) : windows_path;
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    return root_ + "/" + path;
+  }
+
+  void write_file(const std::string& relative, const std::string& bytes) const {
+    std::ofstream(root_ + "/" + relative, std::ios::binary) << bytes;
+  }
+
+  bool exists(const std::string& relative) const {
+    struct stat info;
+    return stat((root_ + "/" + relative).c_str(), &info) == 0;
+  }
+
+  std::string read_file(const std::string& relative) const {
+    std::ifstream file(root_ + "/" + relative, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+  }
+
+  void run(std::vector<const wchar_t*> args) {
+    args.insert(args.begin(), L"Kestrune");
+    run_credential_tool(static_cast<int>(args.size()), args.data(), platform_);
+  }
+
+  std::vector<std::string> service_commands() const {
+    std::vector<std::string> net;
+    for (const std::string& command : commands_) {
+      if (command.rfind("net ", 0) == 0) net.push_back(command);
+    }
+    return net;
+  }
+
+  // Runs with a failure expected: checks the message, that the configuration
+  // is unchanged, no temporary file is left and no service was touched.
+  void expect_failure(const std::string& message) {
+    write_file("config/server.properties", kOldConfig);
+    run({L"admin", L"secret"});
+    EXPECT_EQ(output_, message);
+    EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+    EXPECT_FALSE(exists("config/server.properties.tmp"));
+    EXPECT_TRUE(service_commands().empty());
+  }
+
+  const std::string kOldConfig = "port=8443\nuserid=old\npassword=old\n";
+  std::string root_;
+  CredentialPlatform platform_;
+  std::vector<std::string> commands_;
+  std::vector<std::string> operations_;
+  std::string output_;
+  bool encrypt_writes_ = true;
+  std::string encrypt_output_ = "ENC:secret\n";
+  std::string fail_command_;
+  std::string refuse_remove_;
+  bool refuse_rename_ = false;
+  bool full_temp_file_ = false;
+};
+
+}  // namespace
+
+TEST_F(ProductFolder, WrongArgumentCountPrintsUsageOnly) {
+  write_file("config/server.properties", kOldConfig);
+  for (std::vector<const wchar_t*> args : {std::vector<const wchar_t*>{}, {L"admin"}, {L"a", L"b", L"c"}}) {
+    output_.clear();
+    run(args);
+    EXPECT_EQ(output_, "Usage: Kestrune username password\n");
+  }
+  EXPECT_TRUE(commands_.empty());
+  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+}
+
+TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
+  write_file("config/server.properties", kOldConfig);
+  run({L"Jos\u00e9", L"a b&c"});
+  EXPECT_EQ(output_, "Credentials Successfully changed\n");
+  EXPECT_EQ(read_file("config/server.properties"), "port=8443\nuserid=Jos\xe9\npassword=ENC:secret\n");
+  EXPECT_FALSE(exists("password.txt"));
+  EXPECT_FALSE(exists("config/server.properties.tmp"));
+  const std::vector<std::string> expected = {
+      "encrypt.bat password.txt -e \"a b&c\"",
+      "net stop veltrixWebServer >> result.txt 2>&1",
+      "net stop veltrixQuorvexAgent >> result.txt 2>&1",
+      "net start veltrixQuorvexAgent >> result.txt 2>&1",
+      "net start veltrixWebServer >> result.txt 2>&1"};
+  EXPECT_EQ(commands_, expected);
+  const std::vector<std::string> file_operations = {
+      "remove .\\password.txt", "remove .\\config\\server.properties",
+      "rename .\\config\\server.properties.tmp .\\config\\server.properties"};
+  EXPECT_EQ(operations_, file_operations);
+}
+
+TEST_F(ProductFolder, FailedServiceCommandDoesNotStopTheOthers) {
+  write_file("config/server.properties", kOldConfig);
+  fail_command_ = "net stop veltrixWebServer >> result.txt 2>&1";
+  run({L"admin", L"secret"});
+  EXPECT_EQ(service_commands().size(), 4u);
+  EXPECT_EQ(output_, "Credentials Successfully changed\n");
+}
+
+TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
+  struct Case {
+    const wchar_t* user;
+    const wchar_t* password;
+    const char* message_start;
+  };
+  for (const Case& c : {Case{L"adm\u0100", L"secret", "Error: the user name holds a character above"},
+                        Case{L"admin\npassword=x", L"secret", "Error: the user name holds a line break"},
+                        Case{L"admin", L"\u4e00", "Error: the password holds a character above"},
+                        Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
+                        Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
+                        Case{L"admin", L"a!b", "Error: the password holds the character '!'"}}) {
+    output_.clear();
+    write_file("config/server.properties", kOldConfig);
+    run({c.user, c.password});
+    EXPECT_EQ(output_.rfind(c.message_start, 0), 0u) << output_;
+    EXPECT_TRUE(commands_.empty()) << output_;
+    EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+  }
+}
+
+TEST_F(ProductFolder, MissingEncryptOutput) {
+  encrypt_writes_ = false;
+  expect_failure("Error :credential generation failed\n");
+}
+
+TEST_F(ProductFolder, EmptyEncryptOutput) {
+  encrypt_output_ = "";
+  expect_failure("Error: credential setting error\n");
+  EXPECT_TRUE(exists("password.txt"));
+}
+
+TEST_F(ProductFolder, EncryptOutputOfOnlyALineEnd) {
+  encrypt_output_ = "\r\n";
+  expect_failure("Error: credential setting failed\n");
+  EXPECT_TRUE(exists("password.txt"));
+}
+
+TEST_F(ProductFolder, MissingConfiguration) {
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_, "Error:reinstall package\n");
+  EXPECT_FALSE(exists("password.txt"));
+  EXPECT_TRUE(service_commands().empty());
+}
+
+TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {
+  ASSERT_EQ(mkdir((root_ + "/config/server.properties.tmp").c_str(), 0700), 0);
+  write_file("config/server.properties", kOldConfig);
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_, "Error: reinstall package\n");
+  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+  EXPECT_TRUE(service_commands().empty());
+}
+
+TEST_F(ProductFolder, WriteFailureKeepsTheOldConfiguration) {
+  full_temp_file_ = true;
+  expect_failure(
+      "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
+      "unchanged\n");
+  EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+}
+
+TEST_F(ProductFolder, DeleteFailureNamesTheNewConfiguration) {
+  write_file("config/server.properties", kOldConfig);
+  refuse_remove_ = kConfigFile;
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_,
+            "Error: could not delete .\\config\\server.properties; the new configuration is in "
+            ".\\config\\server.properties.tmp\n");
+  EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
+  EXPECT_TRUE(service_commands().empty());
+}
+
+TEST_F(ProductFolder, RenameFailureNamesTheNewConfiguration) {
+  write_file("config/server.properties", kOldConfig);
+  refuse_rename_ = true;
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_,
+            "Error: could not rename .\\config\\server.properties.tmp to .\\config\\server.properties; "
+            "the new configuration is in .\\config\\server.properties.tmp\n");
+  EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
+  EXPECT_TRUE(service_commands().empty());
+}
