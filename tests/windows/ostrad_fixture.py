@@ -1,0 +1,203 @@
+"""Helpers for the Wine tests of Ostrad.exe: a sample installation with the
+stand-in jvm.dll (tests/windows/service_host/fake_jvm, see its README for the
+scenario file and the journal), its App Paths registration, the journal
+reader and a failing "ping".
+
+Environment (set by tests/windows/service_host/CMakeLists.txt):
+  OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, OSTRAD_TEST_WORK (scratch folder).
+"""
+import os
+import shutil
+import signal
+import subprocess
+
+import winetest
+
+APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmora"
+AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
+SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails")
+TUNABLES = ("create_ms", "cleanup_ms", "main_ms")
+
+JVM_FOLDER = os.path.join("jre", "bin", "server")
+JOURNAL_NAME = "fake_jvm.log"
+CONFIG_NAME = "fake_jvm.cfg"
+
+
+def ostrad_exe():
+    return os.environ["OSTRAD_EXE"]
+
+
+def work_folder(name):
+    """A fresh, empty scratch folder OSTRAD_TEST_WORK/<name>."""
+    folder = os.path.join(os.environ.get("OSTRAD_TEST_WORK", "/tmp/ostrad-test-work"), name)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    return folder
+
+
+def make_installation(folder, scenario=None, dll="fake", **tunables):
+    """Lays out a sample installation in folder (emptied first): ostrel.jar
+    and Brantic.jar placeholders and jre\\bin\\server\\jvm.dll, which is the
+    stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
+    (dll="noentry") or missing (dll=None). The scenario file beside the DLL
+    names the scenario (None: the default, "blocking") and the tunables
+    create_ms, cleanup_ms, main_ms (milliseconds). Returns folder."""
+    if scenario is not None and scenario not in SCENARIOS:
+        raise ValueError("unknown scenario %r" % scenario)
+    for key in tunables:
+        if key not in TUNABLES:
+            raise ValueError("unknown tunable %r" % key)
+    shutil.rmtree(folder, ignore_errors=True)
+    jvm_folder = os.path.join(folder, JVM_FOLDER)
+    os.makedirs(jvm_folder)
+    for jar in ("ostrel.jar", "Brantic.jar"):
+        with open(os.path.join(folder, jar), "wb") as placeholder:
+            placeholder.write(b"PK\x05\x06" + b"\0" * 18)  # an empty zip archive
+    sources = {"fake": "FAKE_JVM_DLL", "noentry": "NOENTRY_JVM_DLL"}
+    if dll is not None:
+        shutil.copyfile(os.environ[sources[dll]], os.path.join(jvm_folder, "jvm.dll"))
+    lines = []
+    if scenario is not None:
+        lines.append("scenario=%s" % scenario)
+    lines += ["%s=%d" % (key, int(value)) for key, value in sorted(tunables.items())]
+    if lines:
+        with open(os.path.join(jvm_folder, CONFIG_NAME), "w") as config:
+            config.write("\n".join(lines) + "\n")
+    return folder
+
+
+def set_app_paths_value(name, data, kind="REG_SZ"):
+    """Writes one value of the App Paths key, creating the key (name None:
+    the unnamed default value). Returns reg.exe's exit code."""
+    target = ["/ve"] if name is None else ["/v", name]
+    code, _ = winetest.reg("add", APP_PATHS_KEY, *target, "/t", kind, "/d", data, "/f")
+    return code
+
+
+def register_installation(folder):
+    """Points the App Paths key's "Path" value (REG_SZ) at folder, as the
+    product's installer does. Raises when reg.exe fails."""
+    if set_app_paths_value("Path", winetest.windows_path(folder)) != 0:
+        raise RuntimeError("reg add of the App Paths key failed")
+
+
+def unregister_installation():
+    """Deletes the App Paths key with all its values (no error when absent)."""
+    winetest.reg("delete", APP_PATHS_KEY, "/f")
+
+
+def journal_path(folder):
+    return os.path.join(folder, JVM_FOLDER, JOURNAL_NAME)
+
+
+def parse_journal_line(line):
+    """One journal line as a dict: "ms" (float), "pid", "tid" (int), "event"
+    and the event's key=value fields as strings; "text" (the only field that
+    may hold spaces) runs to the end of the line."""
+    line = line.rstrip("\r\n")
+    head, separator, text = line.partition(" text=")
+    words = head.split(" ")
+    event = {"ms": float(words[0]), "pid": int(words[1][len("pid="):]),
+             "tid": int(words[2][len("tid="):]), "event": words[3]}
+    for word in words[4:]:
+        key, _, value = word.partition("=")
+        event[key] = value
+    if separator:
+        event["text"] = text
+    return event
+
+
+def read_journal(folder):
+    """Every event that the stand-in JVM (or the no-entry DLL) of the
+    installation in folder has journaled, oldest first ([] when none)."""
+    try:
+        with open(journal_path(folder), encoding="latin-1", newline="") as journal:
+            return [parse_journal_line(line) for line in journal if line.strip()]
+    except FileNotFoundError:
+        return []
+
+
+def events(journal, name, **fields):
+    """The events of a journal named name whose fields equal the given ones
+    (values compared as strings)."""
+    return [e for e in journal if e["event"] == name
+            and all(e.get(key) == str(value) for key, value in fields.items())]
+
+
+def wait_for_event(folder, name, timeout, **fields):
+    """Polls the journal until an event named name (with those fields)
+    appears; returns the first such event, or None after timeout seconds."""
+    def found():
+        matching = events(read_journal(folder), name, **fields)
+        return matching[0] if matching else None
+    return winetest.wait_until(found, timeout, interval=0.1)
+
+
+def jvm_options(journal):
+    """The option strings JNI_CreateJavaVM received, in index order."""
+    options = events(journal, "option")
+    return [e["text"] for e in sorted(options, key=lambda e: int(e["index"]))]
+
+
+def _write_failing_ping(folder, exit_code):
+    # Each run appends a line to ping_runs.txt beside the script, so a test
+    # can count the runs of the probe.
+    script = os.path.join(folder, "ping.cmd")
+    with open(script, "w", newline="\r\n") as cmd:
+        cmd.write("@echo ping %%*>>\"%%~dp0ping_runs.txt\"\n@exit /b %d\n" % exit_code)
+    return script
+
+
+def set_failing_ping(folder, exit_code=1):
+    """Places a ping.cmd that fails into folder. The command interpreter looks
+    in the current directory before the Path, so it takes effect for a host
+    started with folder as its current directory (Ostrad -d started by a
+    test). Not for service mode: services.exe starts the service in the
+    system folder."""
+    return _write_failing_ping(folder, exit_code)
+
+
+def failing_ping_env(scratch_folder, exit_code=1):
+    """Places a failing ping.cmd into scratch_folder and returns the extra
+    environment that puts that folder first on the Windows Path of a process
+    that the test starts (WINEPATH is prepended to the Path by Wine). The
+    host's loopback probe runs before it prefixes the Path, so this ping is
+    the one it finds. Not for service mode: services.exe, which starts the
+    service, keeps the environment it was started with."""
+    _write_failing_ping(scratch_folder, exit_code)
+    return {"WINEPATH": winetest.windows_path(scratch_folder)}
+
+
+def ping_runs(folder):
+    """How many times the failing ping in folder has run."""
+    try:
+        with open(os.path.join(folder, "ping_runs.txt"), encoding="latin-1") as runs:
+            return sum(1 for line in runs if line.strip())
+    except FileNotFoundError:
+        return 0
+
+
+# The 64-bit loader runs a 64-bit program in its own Linux process. "wine"
+# (the 32-bit loader when wine32 is installed) would hand the program to a new
+# process through start.exe, and the Popen's pid would not be the program's.
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def start_ostrad(args, cwd, env=None):
+    """Starts Ostrad.exe with args without waiting (stdin closed, stdout and
+    stderr pipes); cwd is the Linux folder it starts in. The Popen's pid is
+    the program's own Linux process, so send_ctrl_c reaches it."""
+    loader = WINE64 if os.path.exists(WINE64) else "wine"
+    return subprocess.Popen([loader, ostrad_exe()] + list(args), cwd=cwd, env=winetest.wine_env(env),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def start_debug_host(cwd, env=None):
+    """Starts "Ostrad -d" in cwd (see start_ostrad)."""
+    return start_ostrad(["-d"], cwd, env)
+
+
+def send_ctrl_c(process):
+    """SIGINT to the Linux process of a console program under Wine reaches its
+    console control handlers as CTRL_C_EVENT. process: from start_ostrad."""
+    process.send_signal(signal.SIGINT)
