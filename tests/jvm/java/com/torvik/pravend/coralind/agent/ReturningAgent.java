@@ -1,0 +1,28 @@
+package com.torvik.pravend.coralind.agent;
+
+/**
+ * An agent whose main returns at once, after recording its arguments; with
+ * "throw" as first argument it leaves an exception instead.
+ */
+public final class ReturningAgent {
+    public static volatile int mainCalls;
+    public static volatile String arguments;
+    public static volatile Thread mainThread;
+
+    private ReturningAgent() {}
+
+    public static void reset() {
+        mainCalls = 0;
+        arguments = null;
+        mainThread = null;
+    }
+
+    public static void main(String[] args) {
+        mainThread = Thread.currentThread();
+        arguments = String.join("|", args);
+        mainCalls++;
+        if (args.length > 0 && args[0].equals("throw")) {
+            throw new IllegalStateException("agent failed");
+        }
+    }
+}

@@ -1,0 +1,323 @@
+// The agent's JNI code (service_host/agent_jni.cpp) against a real JVM:
+// Debian's OpenJDK loaded at run time, created with the host's options, and
+// Java test agents under the agent's class name (java/.../agent/*.java).
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent_jni.h"
+#include "jvm_setup.h"
+#include "launch_record.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kNoCleanupAgent[] = "com/torvik/pravend/coralind/agent/NoCleanupAgent";
+constexpr char kReturningAgent[] = "com/torvik/pravend/coralind/agent/ReturningAgent";
+// Values the JVM options carry; a space in each shows that nothing splits them.
+constexpr char kInstallDirectory[] = "/opt/Korvane Quorvex";
+constexpr char kAllUsersProfile[] = "/srv/All Users";
+// Not a real JVM option: the creation only succeeds when unrecognised
+// options are ignored, as the host asks.
+constexpr char kUnrecognisedOption[] = "-Xkorvane-not-an-option";
+
+JavaVM* g_vm = nullptr;
+jint g_createResult = JNI_ERR;
+
+// Creates the one JVM of the process on the main thread, which stays attached
+// and is the thread from which the tests look into the JVM.
+class JvmEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    void* library = dlopen(JVM_LIBRARY_PATH, RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto entry = reinterpret_cast<CreateJavaVmEntry>(dlsym(library, "JNI_CreateJavaVM"));
+    ASSERT_NE(entry, nullptr);
+    std::vector<std::string> options;
+    ASSERT_TRUE(compose_jvm_options(TEST_CLASSES_DIR, kInstallDirectory, kAllUsersProfile, options));
+    options.push_back(kUnrecognisedOption);
+    g_createResult = create_java_vm(entry, options, &g_vm);
+  }
+};
+
+JNIEnv* main_env() {
+  JNIEnv* env = nullptr;
+  if (g_vm == nullptr || g_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) return nullptr;
+  return env;
+}
+
+// Reports and clears a Java exception left by a look into the JVM.
+void expect_no_exception(JNIEnv* env) {
+  if (env->ExceptionCheck()) {
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+    ADD_FAILURE() << "Java exception (described on stderr)";
+  }
+}
+
+jclass find(JNIEnv* env, const char* className) {
+  jclass found = env->FindClass(className);
+  expect_no_exception(env);
+  return found;
+}
+
+int static_int(const char* className, const char* field) {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, className);
+  if (cls == nullptr) return -1000;
+  const int value = env->GetStaticIntField(cls, env->GetStaticFieldID(cls, field, "I"));
+  expect_no_exception(env);
+  return value;
+}
+
+bool static_bool(const char* className, const char* field) {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, className);
+  if (cls == nullptr) return false;
+  const bool value = env->GetStaticBooleanField(cls, env->GetStaticFieldID(cls, field, "Z")) == JNI_TRUE;
+  expect_no_exception(env);
+  return value;
+}
+
+jobject static_object(const char* className, const char* field, const char* signature) {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, className);
+  if (cls == nullptr) return nullptr;
+  jobject value = env->GetStaticObjectField(cls, env->GetStaticFieldID(cls, field, signature));
+  expect_no_exception(env);
+  return value;
+}
+
+std::string java_string(jobject text) {
+  if (text == nullptr) return "(null)";
+  JNIEnv* env = main_env();
+  const char* utf = env->GetStringUTFChars(static_cast<jstring>(text), nullptr);
+  std::string value(utf);
+  env->ReleaseStringUTFChars(static_cast<jstring>(text), utf);
+  return value;
+}
+
+std::string static_string(const char* className, const char* field) {
+  return java_string(static_object(className, field, "Ljava/lang/String;"));
+}
+
+jobject static_thread(const char* className, const char* field) {
+  return static_object(className, field, "Ljava/lang/Thread;");
+}
+
+// Calls a static ()V method of a test agent from the main thread (the tests'
+// own doing, not the code under test).
+void call_static(const char* className, const char* method) {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, className);
+  env->CallStaticVoidMethod(cls, env->GetStaticMethodID(cls, method, "()V"));
+  expect_no_exception(env);
+}
+
+bool thread_alive(jobject thread) {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, kAgentClassName);
+  const bool alive = env->CallStaticBooleanMethod(
+                         cls, env->GetStaticMethodID(cls, "isAlive", "(Ljava/lang/Thread;)Z"), thread) == JNI_TRUE;
+  expect_no_exception(env);
+  return alive;
+}
+
+// Live threads attached to the JVM in the "main" group (the tests' own main
+// thread included).
+int attached_threads() {
+  JNIEnv* env = main_env();
+  jclass cls = find(env, kAgentClassName);
+  const int count = env->CallStaticIntMethod(cls, env->GetStaticMethodID(cls, "threadsInMyGroup", "()I"));
+  expect_no_exception(env);
+  return count;
+}
+
+bool same_object(jobject a, jobject b) { return main_env()->IsSameObject(a, b) == JNI_TRUE; }
+
+std::string system_property(const char* name) {
+  JNIEnv* env = main_env();
+  jclass system = find(env, "java/lang/System");
+  jmethodID getProperty = env->GetStaticMethodID(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+  jobject value = env->CallStaticObjectMethod(system, getProperty, env->NewStringUTF(name));
+  expect_no_exception(env);
+  return java_string(value);
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+LaunchRecord record_for(const char* className, std::vector<std::string> arguments = {}) {
+  LaunchRecord record;
+  record.className = className;
+  record.arguments = std::move(arguments);
+  return record;
+}
+
+class AgentJniTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GE(g_createResult, 0) << "JNI_CreateJavaVM failed";
+    ASSERT_NE(main_env(), nullptr);
+    for (const char* agent : {kAgentClassName, kNoCleanupAgent, kReturningAgent}) call_static(agent, "reset");
+  }
+
+  // Never leave an agent thread blocked in main: the futures, destroyed
+  // after TearDown, wait for their threads.
+  void TearDown() override {
+    if (main_env() != nullptr) call_static(kAgentClassName, "cleanup");
+  }
+
+  // The agent thread: run_agent_main on a thread of its own.
+  std::future<jint>& start_agent_thread(LaunchRecord record) {
+    agent = std::async(std::launch::async, [record] { return run_agent_main(g_vm, record); });
+    return agent;
+  }
+
+  // A stop: call_agent_cleanup on another thread.
+  std::future<bool>& start_cleanup_thread(const char* className) {
+    stop = std::async(std::launch::async, [className] { return call_agent_cleanup(g_vm, className); });
+    return stop;
+  }
+
+  std::future<jint> agent;
+  std::future<bool> stop;
+};
+
+TEST_F(AgentJniTest, JvmIsCreatedWithTheHostOptions) {
+  EXPECT_EQ(g_createResult, JNI_OK);
+  EXPECT_EQ(system_property("java.class.path"), TEST_CLASSES_DIR);
+  EXPECT_EQ(system_property("user.dir"), kInstallDirectory);
+  EXPECT_EQ(system_property("user.region"), "US");
+  EXPECT_EQ(system_property("user.language"), "en");
+  EXPECT_EQ(system_property("env.savepath"), kAllUsersProfile);
+  // The creating thread keeps its attachment.
+  JNIEnv* env = nullptr;
+  EXPECT_EQ(g_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2), JNI_OK);
+}
+
+TEST_F(AgentJniTest, MainGetsAnEmptyStringArrayAndBlocksUntilCleanupFromAnotherThread) {
+  const int threadsBefore = attached_threads();
+  start_agent_thread(record_for(kAgentClassName));
+
+  ASSERT_TRUE(wait_until([] { return static_int(kAgentClassName, "mainCalls") == 1; }, 10s));
+  EXPECT_EQ(static_int(kAgentClassName, "mainArgumentCount"), 0);
+  EXPECT_EQ(static_string(kAgentClassName, "mainArgumentType"), "[Ljava.lang.String;");
+  jobject mainThread = static_thread(kAgentClassName, "mainThread");
+  EXPECT_TRUE(thread_alive(mainThread));
+  EXPECT_EQ(attached_threads(), threadsBefore + 1);
+
+  // main stays inside the call until cleanup releases it.
+  EXPECT_EQ(agent.wait_for(300ms), std::future_status::timeout);
+  EXPECT_FALSE(static_bool(kAgentClassName, "mainReturned"));
+
+  start_cleanup_thread(kAgentClassName);
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(stop.get());
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), 0);
+
+  EXPECT_TRUE(static_bool(kAgentClassName, "mainReturned"));
+  EXPECT_EQ(static_int(kAgentClassName, "cleanupCalls"), 1);
+  jobject cleanupThread = static_thread(kAgentClassName, "cleanupThread");
+  ASSERT_NE(cleanupThread, nullptr);
+  EXPECT_FALSE(same_object(cleanupThread, mainThread));
+  // Both threads detached before they ended: their Java threads are gone.
+  EXPECT_FALSE(thread_alive(mainThread));
+  EXPECT_FALSE(thread_alive(cleanupThread));
+  EXPECT_EQ(attached_threads(), threadsBefore);
+}
+
+TEST_F(AgentJniTest, ArgumentsOfTheRecordReachMainInOrder) {
+  // The host adds none, but the record carries them as built strings.
+  start_agent_thread(record_for(kReturningAgent, {"alpha", "beta gamma", ""}));
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), 0);
+  EXPECT_EQ(static_int(kReturningAgent, "mainCalls"), 1);
+  EXPECT_EQ(static_string(kReturningAgent, "arguments"), "alpha|beta gamma|");
+}
+
+TEST_F(AgentJniTest, MainReturningByItselfEndsTheThreadDetachedWithoutCleanup) {
+  const int threadsBefore = attached_threads();
+  start_agent_thread(record_for(kReturningAgent));
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), 0);
+  EXPECT_EQ(static_int(kReturningAgent, "mainCalls"), 1);
+  EXPECT_FALSE(thread_alive(static_thread(kReturningAgent, "mainThread")));
+  EXPECT_EQ(static_int(kAgentClassName, "cleanupCalls"), 0);
+  EXPECT_EQ(attached_threads(), threadsBefore);
+}
+
+TEST_F(AgentJniTest, ExceptionLeftByMainDoesNotKeepTheThreadAttached) {
+  const int threadsBefore = attached_threads();
+  start_agent_thread(record_for(kReturningAgent, {"throw"}));
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), 0);
+  EXPECT_EQ(static_int(kReturningAgent, "mainCalls"), 1);
+  EXPECT_FALSE(thread_alive(static_thread(kReturningAgent, "mainThread")));
+  EXPECT_EQ(attached_threads(), threadsBefore);
+}
+
+TEST_F(AgentJniTest, MissingClassOrMainSkipsTheCallAndDetaches) {
+  const int threadsBefore = attached_threads();
+  for (const char* className : {"com/torvik/pravend/coralind/agent/Missing", "java/lang/Object"}) {
+    SCOPED_TRACE(className);
+    start_agent_thread(record_for(className));
+    ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(agent.get(), 0);
+    EXPECT_EQ(attached_threads(), threadsBefore);
+  }
+  EXPECT_EQ(static_int(kAgentClassName, "mainCalls"), 0);
+}
+
+TEST_F(AgentJniTest, CleanupOfClassWithoutCleanupCallsNothing) {
+  const int threadsBefore = attached_threads();
+  start_cleanup_thread(kNoCleanupAgent);
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(stop.get());
+  EXPECT_EQ(static_int(kNoCleanupAgent, "lookAlikeCalls"), 0);
+  EXPECT_EQ(attached_threads(), threadsBefore);
+}
+
+TEST_F(AgentJniTest, CleanupOfMissingClassCallsNothing) {
+  const int threadsBefore = attached_threads();
+  start_cleanup_thread("com/torvik/pravend/coralind/agent/Missing");
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(stop.get());
+  EXPECT_EQ(static_int(kAgentClassName, "cleanupCalls"), 0);
+  EXPECT_EQ(attached_threads(), threadsBefore);
+}
+
+TEST_F(AgentJniTest, CleanupBeforeMainLetsALaterMainReturnAtOnce) {
+  // A stop that reaches the agent before its main runs still ends it.
+  start_cleanup_thread(kAgentClassName);
+  ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(stop.get());
+  start_agent_thread(record_for(kAgentClassName));
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), 0);
+  EXPECT_TRUE(static_bool(kAgentClassName, "mainReturned"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new JvmEnvironment);
+  return RUN_ALL_TESTS();
+}
