@@ -16,13 +16,15 @@ start)
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     echo "Making the Wine prefix $WINEPREFIX (about 20 s)"
-    wineboot -i
+    wineboot -i </dev/null >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.prefix-ready"
   fi
   # -p: the server stays until it is killed (stop), not until its last client ends.
-  wineserver -p
-  wine cmd /c exit 0
+  # The server and the programs it starts (services.exe, winedevice.exe) live
+  # on: they must not hold the caller's stdout/stderr, or CTest waits for them.
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine cmd /c exit 0 >/dev/null 2>&1 </dev/null
   echo "Wine prefix ready: $WINEPREFIX"
   ;;
 stop)
