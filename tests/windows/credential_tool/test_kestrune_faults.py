@@ -1,0 +1,102 @@
+"""Kestrune.exe under Wine: wrong usage, refused arguments and every failure
+leave the configuration as it was and touch no service."""
+import os
+import unittest
+
+from kestrune_fixture import USAGE, ProductFolder, StandinServices
+
+services = StandinServices()
+OLD_CONFIG = b"port=8443\r\nuserid=old\r\npassword=old\r\n"
+
+
+def setUpModule():
+    services.setup()
+
+
+def tearDownModule():
+    services.teardown()
+
+
+class Faults(unittest.TestCase):
+    def setUp(self):
+        services.clear()
+
+    def tearDown(self):
+        self.assertEqual(services.events(), [], "a service was touched")
+
+    def assert_unchanged(self, folder):
+        self.assertEqual(folder.read("config/server.properties"), OLD_CONFIG)
+        self.assertFalse(folder.exists("config/server.properties.tmp"))
+        self.assertFalse(folder.exists("result.txt"))
+
+    def test_wrong_argument_count_prints_usage(self):
+        folder = ProductFolder("usage", config=OLD_CONFIG)
+        for args in [(), ("admin",), ("admin", "secret", "extra")]:
+            with self.subTest(args=args):
+                self.assertEqual(folder.run(*args), (0, USAGE))
+                self.assert_unchanged(folder)
+                self.assertFalse(folder.exists("password.txt"))
+
+    def test_refused_arguments_run_nothing(self):
+        cases = [
+            (("adm\u0100", "secret"), "Error: the user name holds a character above U+00FF"),
+            (("admin\npassword=x", "secret"), "Error: the user name holds a line break"),
+            (("admin", "pass\u20ac"), "Error: the password holds a character above U+00FF"),
+            (("admin", 'a"b'), "Error: the password holds the character '\"'"),
+            (("admin", "a%PATH%b"), "Error: the password holds the character '%'"),
+            (("admin", "a!b"), "Error: the password holds the character '!'"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                folder = ProductFolder("refused", config=OLD_CONFIG)
+                code, out = folder.run(*args)
+                self.assertEqual(code, 0)
+                self.assertTrue(out.startswith(message) and out.endswith("; nothing was changed\n"), out)
+                self.assert_unchanged(folder)
+                self.assertFalse(folder.exists("password.txt"), "the encrypt script ran")
+
+    def test_missing_encrypt_script(self):
+        folder = ProductFolder("no-script", config=OLD_CONFIG, encrypt_bat=False)
+        self.assertEqual(folder.run("admin", "secret"), (0, "Error :credential generation failed\n"))
+        self.assert_unchanged(folder)
+
+    def test_encrypt_script_writes_nothing(self):
+        folder = ProductFolder("empty-output", config=OLD_CONFIG,
+                               encrypt_bat=b"@echo off\r\ntype nul > %1\r\n")
+        self.assertEqual(folder.run("admin", "secret"), (0, "Error: credential setting error\n"))
+        self.assert_unchanged(folder)
+        self.assertEqual(folder.read("password.txt"), b"")
+
+    def test_encrypt_script_writes_only_a_line_end(self):
+        folder = ProductFolder("line-end-output", config=OLD_CONFIG,
+                               encrypt_bat=b"@echo off\r\necho.> %1\r\n")
+        self.assertEqual(folder.run("admin", "secret"), (0, "Error: credential setting failed\n"))
+        self.assert_unchanged(folder)
+        self.assertEqual(folder.read("password.txt"), b"\r\n")
+
+    def test_missing_configuration(self):
+        folder = ProductFolder("no-config", config=None)
+        self.assertEqual(folder.run("admin", "secret"), (0, "Error:reinstall package\n"))
+        self.assertFalse(folder.exists("config/server.properties"))
+        self.assertFalse(folder.exists("password.txt"))
+
+    def test_temporary_file_cannot_be_created(self):
+        folder = ProductFolder("tmp-is-folder", config=OLD_CONFIG)
+        os.mkdir(folder.path("config/server.properties.tmp"))
+        self.assertEqual(folder.run("admin", "secret"), (0, "Error: reinstall package\n"))
+        self.assertEqual(folder.read("config/server.properties"), OLD_CONFIG)
+        self.assertTrue(os.path.isdir(folder.path("config/server.properties.tmp")))
+
+    def test_old_configuration_that_cannot_be_deleted(self):
+        folder = ProductFolder("read-only", config=OLD_CONFIG)
+        os.chmod(folder.path("config/server.properties"), 0o444)  # read-only for Windows
+        code, out = folder.run("admin", "secret")
+        self.assertEqual((code, out), (0, "Error: could not delete .\\config\\server.properties; the new "
+                                          "configuration is in .\\config\\server.properties.tmp\n"))
+        self.assertEqual(folder.read("config/server.properties"), OLD_CONFIG)
+        self.assertEqual(folder.read("config/server.properties.tmp"),
+                         b"port=8443\r\nuserid=admin\r\npassword=ENC:secret\r\n")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,154 @@
+"""Kestrune.exe under Wine: full runs in a product folder with the real
+cmd.exe and net.exe and the stand-in services."""
+import unittest
+
+import winetest
+from kestrune_fixture import (AGENT, KESTRUNE_EXE, RESTART_ORDER, SUCCESS, WEB_SERVER,
+                              ProductFolder, StandinServices)
+
+services = StandinServices()
+
+
+def setUpModule():
+    services.setup()
+
+
+def tearDownModule():
+    services.teardown()
+
+
+def imported_dlls(image):
+    """The DLL names in a PE image's import table."""
+    pe = int.from_bytes(image[0x3C:0x40], "little")
+    sections = int.from_bytes(image[pe + 6:pe + 8], "little")
+    optional_size = int.from_bytes(image[pe + 20:pe + 22], "little")
+    optional = pe + 24
+    magic = int.from_bytes(image[optional:optional + 2], "little")
+    directories = optional + (96 if magic == 0x10B else 112)
+    import_rva = int.from_bytes(image[directories + 8:directories + 12], "little")
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            entry = table + 40 * i
+            size, address, _, raw = (int.from_bytes(image[entry + 8 + 4 * k:entry + 12 + 4 * k], "little")
+                                     for k in range(4))
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise ValueError("RVA outside the sections")
+
+    names = []
+    descriptor = offset(import_rva)
+    while True:
+        name_rva = int.from_bytes(image[descriptor + 12:descriptor + 16], "little")
+        if name_rva == 0:
+            return names
+        start = offset(name_rva)
+        names.append(image[start:image.index(b"\0", start)].decode().lower())
+        descriptor += 20
+
+
+class Program(unittest.TestCase):
+    def test_is_a_static_32_bit_console_program(self):
+        with open(KESTRUNE_EXE, "rb") as f:
+            image = f.read()
+        pe = int.from_bytes(image[0x3C:0x40], "little")
+        self.assertEqual(image[pe:pe + 4], b"PE\0\0")
+        self.assertEqual(int.from_bytes(image[pe + 4:pe + 6], "little"), 0x14C)  # i386
+        self.assertEqual(int.from_bytes(image[pe + 24:pe + 26], "little"), 0x10B)  # PE32
+        self.assertEqual(int.from_bytes(image[pe + 24 + 68:pe + 24 + 70], "little"), 3)  # console
+        dlls = imported_dlls(image)
+        self.assertIn("kernel32.dll", dlls)
+        self.assertLessEqual(set(dlls), {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll"})
+
+
+class FullRun(unittest.TestCase):
+    def setUp(self):
+        services.clear()
+
+    def test_changes_credentials_and_restarts_services_in_order(self):
+        folder = ProductFolder("full-run", config=b"# server\r\nport=8443\r\nuserid=old\r\n"
+                                                  b"keystore.password=keep\r\n#userid=comment\r\n"
+                                                  b"  password=old\r\nUSERID=other\r\n")
+        code, out = folder.run("admin", "Secret-1")
+        self.assertEqual((code, out), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"# server\r\nport=8443\r\nuserid=admin\r\nkeystore.password=keep\r\n"
+                         b"#userid=comment\r\npassword=ENC:Secret-1\r\nUSERID=other\r\n")
+        self.assertFalse(folder.exists("password.txt"))
+        self.assertFalse(folder.exists("config/server.properties.tmp"))
+        self.assertEqual(services.events(), RESTART_ORDER)
+        result = winetest.text(folder.read("result.txt"))
+        self.assertIn(WEB_SERVER + " service was stopped", result)
+        self.assertIn(AGENT + " service was started", result)
+
+    def test_failed_service_command_does_not_stop_the_others(self):
+        services.remove(WEB_SERVER)
+        self.addCleanup(services.install, WEB_SERVER)
+        services.clear()
+        folder = ProductFolder("no-web-server")
+        code, out = folder.run("admin", "secret")
+        self.assertEqual((code, out), (0, SUCCESS))
+        self.assertEqual(services.events(), ["stop " + AGENT, "start " + AGENT])
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"userid=admin\r\npassword=ENC:secret\r\n")
+
+    def test_latin1_user_name_is_one_byte_per_character(self):
+        folder = ProductFolder("latin1")
+        self.assertEqual(folder.run("Jos\u00e9", "secret"), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"userid=Jos\xe9\r\npassword=ENC:secret\r\n")
+
+
+class TextMode(unittest.TestCase):
+    def setUp(self):
+        services.clear()
+
+    def test_line_ends_and_ctrl_z(self):
+        folder = ProductFolder("text-mode", config=b"crlf=1\r\nbare=2\nlone=3\rstill=3\r\n"
+                                                   b"userid=old\nlast=4\r\n\x1aafter=5\r\nuserid=x\r\n")
+        self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"crlf=1\r\nbare=2\r\nlone=3\rstill=3\r\nuserid=admin\r\nlast=4\r\n")
+
+    def test_encrypted_line_end_is_cut(self):
+        # The stand-in writes "ENC:...\r\n": no empty line may follow the password.
+        folder = ProductFolder("twice", config=b"password=a\r\nnext=1\r\n")
+        self.assertEqual(folder.run("admin", "one"), (0, SUCCESS))
+        self.assertEqual(folder.run("admin", "two"), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"), b"password=ENC:two\r\nnext=1\r\n")
+
+    def test_long_lines_stay_whole(self):
+        other = b"comment=" + b"c" * 6000 + b"\r\n"
+        folder = ProductFolder("long-lines", config=other + b"password=" + b"p" * 5000 + b"\r\n"
+                               + b"x" * 3000 + b"userid=not-a-key\r\n")
+        self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"),
+                         other + b"password=ENC:secret\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
+
+
+class Passwords(unittest.TestCase):
+    def setUp(self):
+        services.clear()
+
+    def test_long_password(self):
+        password = "p" * 300
+        folder = ProductFolder("long-password")
+        self.assertEqual(folder.run("admin", password), (0, SUCCESS))
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+
+    def test_interpreter_special_characters_reach_the_script_whole(self):
+        for password in ["x&echo pwned>pwned.txt", "a|b", "a<b", "(a)", "a^b", "a,b;c=d",
+                         "two words", "tab\there", "x&&del config\\server.properties"]:
+            with self.subTest(password=password):
+                folder = ProductFolder("special")
+                self.assertEqual(folder.run("admin", password), (0, SUCCESS))
+                self.assertEqual(folder.read("config/server.properties"),
+                                 b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+                self.assertFalse(folder.exists("pwned.txt"))
+                self.assertFalse(folder.exists("b"))
+
+
+if __name__ == "__main__":
+    unittest.main()
