@@ -117,14 +117,14 @@ def read_journal(folder):
         return []
 
 
-def events(journal, name, **fields):
+def events(journal, name, /, **fields):
     """The events of a journal named name whose fields equal the given ones
     (values compared as strings)."""
     return [e for e in journal if e["event"] == name
             and all(e.get(key) == str(value) for key, value in fields.items())]
 
 
-def wait_for_event(folder, name, timeout, **fields):
+def wait_for_event(folder, name, timeout, /, **fields):
     """Polls the journal until an event named name (with those fields)
     appears; returns the first such event, or None after timeout seconds."""
     def found():
