@@ -26,7 +26,7 @@ heading "1. The service host as a Windows service"
 tools/demo-service.sh "$demo/work/service"
 
 heading "2. The service host in the foreground (Ostrad -d), ended with Ctrl+C"
-tools/demo-foreground.sh "$demo/work/foreground"
+tools/demo-foreground.py "$demo/work/foreground"
 
 heading "3. The credential tool"
 export KESTRUNE_EXE=$root/build/windows-x86/bin/Kestrune.exe
