@@ -30,6 +30,8 @@ tools/demo-foreground.py "$demo/work/foreground"
 
 heading "3. The credential tool"
 export KESTRUNE_EXE=$root/build/windows-x86/bin/Kestrune.exe
+export STANDIN_SERVICE_EXE=$root/build/windows-x86/bin/standin_service.exe
+export LANG=C.UTF-8
 tools/demo-credential.sh "$demo/work/credential"
 
 heading "Done"
