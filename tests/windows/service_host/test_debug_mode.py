@@ -223,6 +223,14 @@ class StartGivenUp(unittest.TestCase):
         self.assert_given_up(host)
         self.assertEqual(host.journal(), [])
 
+    def test_path_value_without_its_terminating_zero(self):
+        def register_unterminated(folder):
+            data = winetest.windows_path(folder).encode("latin-1").hex()
+            fx.set_app_paths_value("Path", data, kind="REG_BINARY")
+        host = DebugHost("unterminated", register=register_unterminated)
+        self.assert_given_up(host)
+        self.assertEqual(host.journal(), [])
+
     def test_missing_jvm_library(self):
         self.assert_given_up(DebugHost("no_dll", dll=None))
 
