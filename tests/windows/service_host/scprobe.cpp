@@ -1,0 +1,151 @@
+// scprobe: asks the Service Control Manager what Wine's sc.exe cannot:
+// the registration (QueryServiceConfig and the description), arbitrary
+// controls (interrogate, shutdown), and a close watch of the reported
+// states with time stamps on the clock of the stand-in JVM's journal.
+//
+//   scprobe qc NAME
+//   scprobe control NAME CODE
+//   scprobe watch NAME UNTIL_STATE TIMEOUT_MS
+//   scprobe bench NAME SETTLE_MS       start, watch to running, stop, watch to stopped
+//   scprobe descsize NAME              type and byte count of the "Description" value
+//
+// Output lines are "key=value ..." so that the Python tests and the benchmark
+// script can read them. Exit status 0 when the SCM answered, 1 otherwise.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+double now_ms() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  const unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
+}
+
+void print_status(const char* event, const SERVICE_STATUS& s) {
+  std::printf("t=%.3f %s state=%lu accepted=%lu exit=%lu specific=%lu checkpoint=%lu hint=%lu\n", now_ms(), event,
+              s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint,
+              s.dwWaitHint);
+  std::fflush(stdout);
+}
+
+bool same(const SERVICE_STATUS& a, const SERVICE_STATUS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Polls until the state is reached or the time is up, printing every change.
+bool watch(SC_HANDLE service, DWORD untilState, double timeoutMs) {
+  const double deadline = now_ms() + timeoutMs;
+  SERVICE_STATUS last{};
+  bool first = true;
+  while (now_ms() < deadline) {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service, &status)) {
+      std::printf("t=%.3f query_failed error=%lu\n", now_ms(), GetLastError());
+      return false;
+    }
+    if (first || !same(status, last)) print_status("status", status);
+    first = false;
+    last = status;
+    if (status.dwCurrentState == untilState) return true;
+    Sleep(1);
+  }
+  std::printf("t=%.3f timeout\n", now_ms());
+  return false;
+}
+
+int query_config(SC_HANDLE service) {
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  if (!QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                           static_cast<DWORD>(buffer.size()), &needed)) {
+    std::printf("error=%lu\n", GetLastError());
+    return 1;
+  }
+  const QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  std::printf("type=0x%lx\nstart=%lu\nerror_control=%lu\nbinary=%s\naccount=%s\ndisplay=%s\n", config->dwServiceType,
+              config->dwStartType, config->dwErrorControl, config->lpBinaryPathName,
+              config->lpServiceStartName ? config->lpServiceStartName : "(null)", config->lpDisplayName);
+  std::vector<BYTE> described(8192);
+  if (QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, described.data(),
+                           static_cast<DWORD>(described.size()), &needed)) {
+    const SERVICE_DESCRIPTIONA* description = reinterpret_cast<SERVICE_DESCRIPTIONA*>(described.data());
+    std::printf("description=%s\n", description->lpDescription ? description->lpDescription : "(null)");
+  }
+  return 0;
+}
+
+// RegQueryValueExA's byte count includes the terminating zero only when it was written.
+int description_size(const char* name) {
+  const std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\") + name;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+  DWORD type = 0;
+  DWORD size = 0;
+  const LONG result = RegQueryValueExA(key, "Description", nullptr, &type, nullptr, &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return 1;
+  std::printf("type=%lu size=%lu\n", type, size);
+  return 0;
+}
+
+int control(SC_HANDLE service, DWORD code) {
+  SERVICE_STATUS status{};
+  std::printf("t=%.3f control_sent code=%lu\n", now_ms(), code);
+  if (!ControlService(service, code, &status)) {
+    std::printf("t=%.3f control_failed error=%lu\n", now_ms(), GetLastError());
+    return 0;
+  }
+  print_status("control_done", status);
+  return 0;
+}
+
+int bench(SC_HANDLE service, DWORD settleMs) {
+  std::printf("t=%.3f start_sent\n", now_ms());
+  if (!StartServiceA(service, 0, nullptr)) {
+    std::printf("t=%.3f start_failed error=%lu\n", now_ms(), GetLastError());
+    return 1;
+  }
+  std::printf("t=%.3f start_done\n", now_ms());
+  if (!watch(service, SERVICE_RUNNING, 120000)) return 1;
+  Sleep(settleMs);
+  control(service, SERVICE_CONTROL_STOP);
+  return watch(service, SERVICE_STOPPED, 120000) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: scprobe qc|control|watch|bench NAME ...\n");
+    return 2;
+  }
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!manager) {
+    std::printf("open_manager_failed error=%lu\n", GetLastError());
+    return 1;
+  }
+  SC_HANDLE service = OpenServiceA(manager, argv[2], SERVICE_ALL_ACCESS);
+  int status = 1;
+  if (!service) {
+    std::printf("open_service_failed error=%lu\n", GetLastError());
+  } else if (std::strcmp(argv[1], "qc") == 0) {
+    status = query_config(service);
+  } else if (std::strcmp(argv[1], "control") == 0 && argc > 3) {
+    status = control(service, std::strtoul(argv[3], nullptr, 0));
+  } else if (std::strcmp(argv[1], "watch") == 0 && argc > 4) {
+    status = watch(service, std::strtoul(argv[3], nullptr, 0), std::strtod(argv[4], nullptr)) ? 0 : 1;
+  } else if (std::strcmp(argv[1], "descsize") == 0) {
+    status = description_size(argv[2]);
+  } else if (std::strcmp(argv[1], "bench") == 0 && argc > 3) {
+    status = bench(service, std::strtoul(argv[3], nullptr, 0));
+  }
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return status;
+}

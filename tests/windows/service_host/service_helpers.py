@@ -1,0 +1,177 @@
+"""Helpers for the Wine tests of Ostrad as a service under Wine's real Service
+Control Manager: running Ostrad's install and remove options, asking the SCM
+through scprobe.exe, a probe that the service's own "ping localhost" finds,
+and cleaning up the service and its process whatever happened."""
+import os
+import signal
+import subprocess
+import time
+
+import ostrad_fixture as fx
+import winetest
+
+SERVICE = "KorvaneQuorvexAgent"
+DISPLAY = "Korvane Quorvex Agent"
+SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE
+DESCRIPTION = "Monitors Korvane storage controllers and provides remote management capabilities."
+STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
+
+
+def scprobe_exe():
+    return os.path.join(os.path.dirname(os.environ["OSTRAD_EXE"]), "scprobe.exe")
+
+
+def ostrad(*args, timeout=120):
+    """Runs Ostrad.exe with args and waits; returns (status, console text, seconds)."""
+    begin = time.monotonic()
+    result = winetest.run([os.environ["OSTRAD_EXE"]] + list(args), timeout=timeout)
+    return result.returncode, winetest.text(result.stdout), time.monotonic() - begin
+
+
+def _fields(line):
+    return dict(word.split("=", 1) for word in line.split() if "=" in word)
+
+
+def scprobe(*args, timeout=120):
+    """Runs scprobe.exe; returns (status, list of its lines as dicts)."""
+    result = winetest.run([scprobe_exe()] + list(args), timeout=timeout)
+    lines = winetest.text(result.stdout).splitlines()
+    return result.returncode, [dict(_fields(line), line=line) for line in lines if line.strip()]
+
+
+def config():
+    """The registration as QueryServiceConfig gives it (dict), or None."""
+    code, lines = scprobe("qc", SERVICE)
+    if code != 0:
+        return None
+    return dict(line["line"].split("=", 1) for line in lines)
+
+
+def status():
+    """(state, controls accepted, checkpoint, wait hint), or None when the
+    service is not installed."""
+    code, lines = scprobe("watch", SERVICE, "0", "1")
+    for line in lines:
+        if "state" in line:
+            return tuple(int(line[key]) for key in ("state", "accepted", "checkpoint", "hint"))
+    return None
+
+
+def wait_for_state(state, timeout):
+    """Waits until the service reports state; returns the last status seen."""
+    return winetest.wait_until(lambda: (lambda s: s if s and s[0] == state else None)(status()), timeout,
+                               interval=0.3) or status()
+
+
+class Watcher:
+    """scprobe watching the service's status from now until it is stopped:
+    every change it saw, as (state, accepted, checkpoint, hint)."""
+
+    def __init__(self, timeout_ms=90000):
+        self.process = winetest.start([scprobe_exe(), "watch", SERVICE, str(STOPPED), str(timeout_ms)])
+
+    def series(self, timeout=120):
+        out, _ = self.process.communicate(timeout=timeout)
+        result = []
+        for line in winetest.text(out).splitlines():
+            f = _fields(line)
+            if "state" in f:
+                result.append(tuple(int(f[key]) for key in ("state", "accepted", "checkpoint", "hint")))
+        return result
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.communicate()
+
+
+def is_subsequence(observed, expected):
+    """True when observed lists items of expected, in expected's order."""
+    remaining = iter(expected)
+    return all(any(item == candidate for candidate in remaining) for item in observed)
+
+
+def ostrad_processes():
+    """Linux pids of the Ostrad.exe processes of this test's Wine prefix."""
+    prefix = "WINEPREFIX=" + os.environ["WINEPREFIX"]
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                if b"ostrad.exe" not in cmdline.read().lower():
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as environ:
+                if prefix.encode() not in environ.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        pids.append(int(entry))
+    return pids
+
+
+def no_ostrad_left(timeout=15):
+    """True when every Ostrad.exe process of the prefix has ended in time."""
+    return bool(winetest.wait_until(lambda: not ostrad_processes(), timeout, interval=0.3))
+
+
+# The service starts in the Windows folder, and the command interpreter looks
+# in the current folder before the Path, so a ping.cmd there is the service's
+# "ping localhost".
+def _windows_folder():
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
+
+
+def install_service_ping(marker_folder):
+    """A probe that fails on its first run (leaving a marker in marker_folder)
+    and succeeds afterwards: the start stays pending through one 10 s pause."""
+    marker = winetest.windows_path(os.path.join(marker_folder, "probe-failed-once"))
+    with open(os.path.join(_windows_folder(), "ping.cmd"), "w", newline="\r\n") as script:
+        script.write('@echo off\nif exist "%s" exit /b 0\necho.>"%s"\nexit /b 1\n' % (marker, marker))
+
+
+def remove_service_ping():
+    try:
+        os.remove(os.path.join(_windows_folder(), "ping.cmd"))
+    except FileNotFoundError:
+        pass
+
+
+def force_remove_service():
+    """Leaves no service and no service process behind, whatever a test did."""
+    remove_service_ping()
+    if status() is not None:
+        winetest.run(["sc", "stop", SERVICE], timeout=60)
+        wait_for_state(STOPPED, 20)
+        winetest.run(["sc", "delete", SERVICE], timeout=60)
+    for pid in ostrad_processes():
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    winetest.wait_until(lambda: status() is None, 10, interval=0.3)
+
+
+class ServiceTestCase:
+    """Mixin: a scratch folder with a sample installation registered in App
+    Paths, and a clean SCM before and after each test."""
+
+    def make_installation(self, name, scenario=None, **tunables):
+        self.work = fx.work_folder(name)
+        self.install = fx.make_installation(os.path.join(self.work, "Pelmora"), scenario, **tunables)
+        fx.register_installation(self.install)
+        return self.install
+
+    def setUp(self):
+        force_remove_service()
+
+    def tearDown(self):
+        force_remove_service()
+        fx.unregister_installation()
+
+    def journal(self):
+        return fx.read_journal(self.install)
+
+    def assert_no_process_left(self):
+        self.assertTrue(no_ostrad_left(), "Ostrad processes left: %r" % ostrad_processes())

@@ -1,0 +1,128 @@
+"""Ostrad -i / -r / -ri under Wine's Service Control Manager: the
+registration read back through the SCM and the registry, the console texts of
+every outcome, and that nothing is left running."""
+import os
+import re
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import ostrad_fixture as fx  # noqa: E402
+import service_helpers as sh  # noqa: E402
+import winetest  # noqa: E402
+
+INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
+STOPPED_AND_REMOVED = ("Stopping Korvane Quorvex Agent.\nKorvane Quorvex Agent stopped.\n"
+                       "Korvane Quorvex Agent removed.\n")
+REMOVED = "Korvane Quorvex Agent removed.\n"
+NOT_PRESENT = re.compile(r"Service not present - \S.* \(0x424\)\n\Z")
+
+
+class Install(sh.ServiceTestCase, unittest.TestCase):
+    def test_install_registers_describes_and_starts_then_remove_stops_and_deletes(self):
+        self.make_installation("install")
+        status, out, seconds = sh.ostrad("-i")
+        self.assertEqual((status, out), (0, INSTALLED))
+        self.assertGreaterEqual(seconds, 2.0)  # the pause after installation
+
+        registration = sh.config()
+        self.assertEqual(registration["type"], "0x110")
+        self.assertEqual(registration["start"], "2")
+        self.assertEqual(registration["error_control"], "1")
+        self.assertEqual(registration["binary"], '"%s"' % winetest.windows_path(os.environ["OSTRAD_EXE"]))
+        self.assertEqual(registration["account"], "LocalSystem")
+        self.assertEqual(registration["display"], sh.DISPLAY)
+        code, text = winetest.reg("query", sh.SERVICE_KEY, "/v", "Description")
+        self.assertEqual(code, 0)
+        self.assertRegex(text, r"Description\s+REG_SZ\s+%s\n" % re.escape(sh.DESCRIPTION))
+        code, lines = sh.scprobe("descsize", sh.SERVICE)
+        self.assertEqual(lines[0]["line"], "type=1 size=%d" % (len(sh.DESCRIPTION) + 1))  # zero counted
+
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
+        self.assertTrue(fx.wait_for_event(self.install, "main_entered", 10))
+        status, out, _ = sh.ostrad("-r")
+        self.assertEqual((status, out), (0, STOPPED_AND_REMOVED))
+        self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
+        self.assertIsNone(sh.status())
+        self.assert_no_process_left()
+
+    def test_install_when_present_fails_with_service_exists_and_pauses(self):
+        self.make_installation("install-twice", scenario="refuse")
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+        status, out, seconds = sh.ostrad("/I")
+        self.assertEqual(status, 0)
+        self.assertRegex(out, r"\ACreateService failed - \S.* \(0x431\)\n\Z")
+        self.assertGreaterEqual(seconds, 2.0)
+        self.assertEqual(sh.config()["display"], sh.DISPLAY)  # the first registration stays
+
+
+class Remove(sh.ServiceTestCase, unittest.TestCase):
+    def test_remove_when_absent_says_service_not_present(self):
+        for option in ("-r", "/UNREGSERVER"):
+            status, out, seconds = sh.ostrad(option)
+            self.assertEqual(status, 0)
+            self.assertRegex(out, NOT_PRESENT)
+            self.assertLess(seconds, 2.0, "removal has no pause")
+
+    def test_remove_of_a_stopped_service_prints_no_stopping_line(self):
+        # A refused JVM start leaves the service stopped by itself.
+        self.make_installation("remove-stopped", scenario="refuse")
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+        self.assertEqual(sh.wait_for_state(sh.STOPPED, 30)[0], sh.STOPPED)
+        self.assertEqual(sh.ostrad("-UnRegServer")[:2], (0, REMOVED))
+        self.assertIsNone(sh.status())
+        self.assert_no_process_left()
+
+    def test_remove_waits_for_a_slow_cleanup(self):
+        # The stop control runs the agent's cleanup inside the control handler,
+        # so ControlService itself returns only after cleanup: the service is
+        # stopped by the first status query and no dots are printed.
+        self.make_installation("remove-slow", cleanup_ms=4000)
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
+        status, out, seconds = sh.ostrad("-r")
+        self.assertEqual((status, out), (0, STOPPED_AND_REMOVED))
+        self.assertGreaterEqual(seconds, 4.0 + 1.0)  # cleanup, then the first 1 s pause
+        journal = self.journal()
+        self.assertEqual(len(fx.events(journal, "cleanup_entered")), 1)
+        self.assertEqual(len(fx.events(journal, "cleanup_returned")), 1)
+        self.assert_no_process_left()
+
+    def test_cleanup_beyond_the_control_timeout_is_removed_silently(self):
+        # Wine's SCM gives a control 10 s; a longer cleanup makes the stop
+        # request fail, which removal passes over without a word.
+        self.make_installation("remove-very-slow", cleanup_ms=13000)
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
+        self.assertEqual(sh.ostrad("-r")[:2], (0, REMOVED))
+        # The stop goes on; the service is gone once it has stopped.
+        self.assertTrue(fx.wait_for_event(self.install, "cleanup_returned", 20))
+        self.assertTrue(winetest.wait_until(lambda: sh.status() is None, 15, interval=0.3))
+        self.assert_no_process_left()
+
+
+class Reinstall(sh.ServiceTestCase, unittest.TestCase):
+    def test_reinstall_removes_to_the_end_then_installs(self):
+        self.make_installation("reinstall")
+        status, out, _ = sh.ostrad("-Ri")  # nothing to remove: installation goes on all the same
+        self.assertEqual(status, 0)
+        self.assertTrue(out.endswith(INSTALLED), out)
+        self.assertRegex(out[:-len(INSTALLED)], NOT_PRESENT)
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
+
+        status, out, _ = sh.ostrad("/REGSERVER")
+        self.assertEqual((status, out), (0, STOPPED_AND_REMOVED + INSTALLED))
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
+        self.assertTrue(winetest.wait_until(lambda: len(fx.events(self.journal(), "main_entered")) == 2, 10))
+        journal = self.journal()
+        first, second = fx.events(journal, "main_entered")
+        self.assertNotEqual(first["pid"], second["pid"])
+        cleanup = fx.events(journal, "cleanup_returned")
+        self.assertEqual([e["pid"] for e in cleanup], [first["pid"]])
+        self.assertLess(cleanup[0]["ms"], second["ms"])
+
+
+if __name__ == "__main__":
+    unittest.main()
