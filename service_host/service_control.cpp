@@ -1,5 +1,7 @@
 #include "service_control.h"
 
+#include <cstdlib>
+
 #include "agent_host.h"
 #include "service_control_logic.h"
 #include "service_identity.h"
@@ -30,7 +32,19 @@ ServiceControl& service_control() {
   return service;
 }
 
-void WINAPI control_handler(DWORD control) { handle_service_control(service_control(), control); }
+ControlsInProgress g_controls;
+
+// A stop's answer to the SCM takes microseconds after its stopped report;
+// the limit only keeps a stuck handler from holding the process.
+constexpr std::chrono::milliseconds kControlAnswerLimit(5000);
+
+void let_running_controls_answer() { wait_until_controls_end(g_controls, kControlAnswerLimit); }
+
+void WINAPI control_handler(DWORD control) {
+  begin_control(g_controls);
+  handle_service_control(service_control(), control);
+  end_control(g_controls);
+}
 
 BOOL WINAPI service_console_handler(DWORD event) {
   return handle_service_console_event(service_control(), event) ? TRUE : FALSE;
@@ -39,5 +53,8 @@ BOOL WINAPI service_console_handler(DWORD event) {
 }  // namespace
 
 void WINAPI service_main(DWORD argc, LPSTR* argv) {
+  // Runs when main returns, after the dispatcher has seen the service stopped.
+  static const bool waitAtExit = std::atexit(let_running_controls_answer) == 0;
+  (void)waitAtExit;
   run_service_main(service_control(), static_cast<int>(argc), argv);
 }

@@ -37,3 +37,19 @@ bool handle_service_console_event(ServiceControl& service, std::uint32_t event) 
   report_current_status(*service.reporter, kControlWaitHintMs);
   return false;
 }
+
+void begin_control(ControlsInProgress& controls) {
+  std::lock_guard<std::mutex> guard(controls.lock);
+  ++controls.running;
+}
+
+void end_control(ControlsInProgress& controls) {
+  std::lock_guard<std::mutex> guard(controls.lock);
+  --controls.running;
+  controls.idle.notify_all();
+}
+
+bool wait_until_controls_end(ControlsInProgress& controls, std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> guard(controls.lock);
+  return controls.idle.wait_for(guard, limit, [&] { return controls.running == 0; });
+}

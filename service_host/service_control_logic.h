@@ -6,7 +6,10 @@
 // the Win32 API in the program and against recordings in the tests.
 
 #include <cstdint>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "status_reporter.h"
 
@@ -52,3 +55,18 @@ void handle_service_control(ServiceControl& service, std::uint32_t control);
 // control does and returns true; every other event re-reports the current
 // state and returns false, so it passes on to the next handler.
 bool handle_service_console_event(ServiceControl& service, std::uint32_t event);
+
+// Control handlers still running. The stop sequence's stopped report lets the
+// dispatcher return and the process end while the handler that sent it has
+// not yet answered the SCM; the SCM would then wait out its timeout and call
+// the stop failed. Before the process ends it waits, briefly, for them.
+struct ControlsInProgress {
+  std::mutex lock;
+  std::condition_variable idle;
+  int running = 0;
+};
+
+void begin_control(ControlsInProgress& controls);
+void end_control(ControlsInProgress& controls);
+// True when no control handler runs any more (false after the time limit).
+bool wait_until_controls_end(ControlsInProgress& controls, std::chrono::milliseconds limit);

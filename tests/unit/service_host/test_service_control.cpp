@@ -269,3 +269,24 @@ TEST(ServiceConsoleHandler, OtherEventsReReportAndPassOn) {
 }
 
 }  // namespace
+
+#include <thread>
+
+namespace {
+
+TEST(ControlsInProgress, WaitEndsWhenTheLastHandlerHasAnswered) {
+  ControlsInProgress controls;
+  EXPECT_TRUE(wait_until_controls_end(controls, std::chrono::milliseconds(0)));
+  begin_control(controls);
+  begin_control(controls);
+  end_control(controls);
+  EXPECT_FALSE(wait_until_controls_end(controls, std::chrono::milliseconds(20)));  // one still runs
+  std::thread handler([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    end_control(controls);
+  });
+  EXPECT_TRUE(wait_until_controls_end(controls, std::chrono::seconds(10)));
+  handler.join();
+}
+
+}  // namespace

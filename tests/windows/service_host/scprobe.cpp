@@ -38,25 +38,41 @@ void print_status(const char* event, const SERVICE_STATUS& s) {
 
 bool same(const SERVICE_STATUS& a, const SERVICE_STATUS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Polls until the state is reached or the time is up, printing every change.
-bool watch(SC_HANDLE service, DWORD untilState, double timeoutMs) {
+// Polls until the service reports the state after having reported another
+// one (a service that is still stopped has not started yet), printing every
+// change. A service not yet installed is waited for.
+bool watch(SC_HANDLE manager, const char* name, DWORD untilState, double timeoutMs) {
   const double deadline = now_ms() + timeoutMs;
+  SC_HANDLE service = nullptr;
+  while (service == nullptr && now_ms() < deadline) {
+    service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    if (service == nullptr) Sleep(1);
+  }
+  if (service == nullptr) {
+    std::printf("t=%.3f open_service_failed error=%lu\n", now_ms(), GetLastError());
+    return false;
+  }
   SERVICE_STATUS last{};
   bool first = true;
-  while (now_ms() < deadline) {
+  bool seenOther = false;
+  bool reached = false;
+  for (;;) {
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service, &status)) {
       std::printf("t=%.3f query_failed error=%lu\n", now_ms(), GetLastError());
-      return false;
+      break;
     }
     if (first || !same(status, last)) print_status("status", status);
     first = false;
     last = status;
-    if (status.dwCurrentState == untilState) return true;
+    if (status.dwCurrentState != untilState) seenOther = true;
+    reached = seenOther && status.dwCurrentState == untilState;
+    if (reached || now_ms() >= deadline) break;
     Sleep(1);
   }
-  std::printf("t=%.3f timeout\n", now_ms());
-  return false;
+  if (!reached) std::printf("t=%.3f timeout\n", now_ms());
+  CloseServiceHandle(service);
+  return reached;
 }
 
 int query_config(SC_HANDLE service) {
@@ -105,17 +121,17 @@ int control(SC_HANDLE service, DWORD code) {
   return 0;
 }
 
-int bench(SC_HANDLE service, DWORD settleMs) {
+int bench(SC_HANDLE manager, const char* name, SC_HANDLE service, DWORD settleMs) {
   std::printf("t=%.3f start_sent\n", now_ms());
   if (!StartServiceA(service, 0, nullptr)) {
     std::printf("t=%.3f start_failed error=%lu\n", now_ms(), GetLastError());
     return 1;
   }
   std::printf("t=%.3f start_done\n", now_ms());
-  if (!watch(service, SERVICE_RUNNING, 120000)) return 1;
+  if (!watch(manager, name, SERVICE_RUNNING, 120000)) return 1;
   Sleep(settleMs);
   control(service, SERVICE_CONTROL_STOP);
-  return watch(service, SERVICE_STOPPED, 120000) ? 0 : 1;
+  return watch(manager, name, SERVICE_STOPPED, 120000) ? 0 : 1;
 }
 
 }  // namespace
@@ -130,20 +146,23 @@ int main(int argc, char** argv) {
     std::printf("open_manager_failed error=%lu\n", GetLastError());
     return 1;
   }
-  SC_HANDLE service = OpenServiceA(manager, argv[2], SERVICE_ALL_ACCESS);
   int status = 1;
+  if (std::strcmp(argv[1], "watch") == 0 && argc > 4) {
+    status = watch(manager, argv[2], std::strtoul(argv[3], nullptr, 0), std::strtod(argv[4], nullptr)) ? 0 : 1;
+    CloseServiceHandle(manager);
+    return status;
+  }
+  SC_HANDLE service = OpenServiceA(manager, argv[2], SERVICE_ALL_ACCESS);
   if (!service) {
     std::printf("open_service_failed error=%lu\n", GetLastError());
   } else if (std::strcmp(argv[1], "qc") == 0) {
     status = query_config(service);
   } else if (std::strcmp(argv[1], "control") == 0 && argc > 3) {
     status = control(service, std::strtoul(argv[3], nullptr, 0));
-  } else if (std::strcmp(argv[1], "watch") == 0 && argc > 4) {
-    status = watch(service, std::strtoul(argv[3], nullptr, 0), std::strtod(argv[4], nullptr)) ? 0 : 1;
   } else if (std::strcmp(argv[1], "descsize") == 0) {
     status = description_size(argv[2]);
   } else if (std::strcmp(argv[1], "bench") == 0 && argc > 3) {
-    status = bench(service, std::strtoul(argv[3], nullptr, 0));
+    status = bench(manager, argv[2], service, std::strtoul(argv[3], nullptr, 0));
   }
   if (service) CloseServiceHandle(service);
   CloseServiceHandle(manager);

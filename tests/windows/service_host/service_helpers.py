@@ -77,6 +77,9 @@ class Watcher:
             f = _fields(line)
             if "state" in f:
                 result.append(tuple(int(f[key]) for key in ("state", "accepted", "checkpoint", "hint")))
+        # A service already installed shows its stopped state before the start.
+        if result and result[0][0] == STOPPED:
+            result = result[1:]
         return result
 
     def kill(self):

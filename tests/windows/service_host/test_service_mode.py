@@ -1,0 +1,137 @@
+"""Ostrad in service mode under Wine's real Service Control Manager: the
+reports it sends on the way through start and stop (watched through
+QueryServiceStatus), the controls it answers, starts that end by themselves,
+and the program started from a console without the SCM."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import ostrad_fixture as fx  # noqa: E402
+import service_helpers as sh  # noqa: E402
+import winetest  # noqa: E402
+
+R, S = sh.RUNNING, sh.STOPPED
+START, STOP = sh.START_PENDING, sh.STOP_PENDING
+# Every report of a start and a stop control, in order: (state, controls
+# accepted, checkpoint, wait hint), after the status the SCM itself sets when it
+# starts the process. A watcher that polls may miss short ones.
+SCM_STARTING = (START, 0, 0, 0)
+FULL_START_AND_STOP = [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000),
+                       (STOP, 5, 3, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]
+ERROR_INVALID_SERVICE_CONTROL = "1052"
+ERROR_INVALID_PARAMETER = "87"
+
+
+def install_quietly(test):
+    test.assertEqual(sh.ostrad("-i")[:2], (0, "Korvane Quorvex Agent installed.\nService started.\n"))
+
+
+class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
+    def start_watched(self):
+        """Stops the service that installation started, then starts it again
+        under a watcher, so that the watch sees the whole start."""
+        install_quietly(self)
+        sh.wait_for_state(R, 30)
+        winetest.run(["net", "stop", sh.SERVICE], timeout=60)
+        self.assertEqual(sh.wait_for_state(S, 20)[0], S)
+        self.assertTrue(sh.no_ostrad_left())
+        watcher = sh.Watcher()
+        self.addCleanup(watcher.kill)
+        result = winetest.run(["net", "start", sh.SERVICE], timeout=60)
+        self.assertEqual(result.returncode, 0, winetest.text(result.stdout))
+        return watcher
+
+    def test_start_and_stop_report_each_stage_with_one_checkpoint_series(self):
+        # create_ms and cleanup_ms keep the short pending stages visible to the watch.
+        self.make_installation("reports", create_ms=1500, cleanup_ms=1500)
+        watcher = self.start_watched()
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        result = winetest.run(["net", "stop", sh.SERVICE], timeout=60)
+        self.assertEqual(result.returncode, 0, winetest.text(result.stdout))
+        series = watcher.series()
+        self.assertTrue(sh.is_subsequence(series, FULL_START_AND_STOP), series)
+        for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]:
+            self.assertIn(stage, series)
+        # The stop ran the agent's cleanup, on the control dispatcher's thread.
+        journal = self.journal()
+        main = fx.events(journal, "main_entered")[-1]
+        cleanup = [e for e in fx.events(journal, "cleanup_returned") if e["pid"] == main["pid"]]
+        self.assertEqual(len(cleanup), 1)
+        self.assertNotEqual(cleanup[0]["tid"], main["tid"])
+        self.assert_no_process_left()
+
+    def test_interrogate_and_other_controls_re_report_the_current_state(self):
+        self.make_installation("controls")
+        install_quietly(self)
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        for code in ("4", "128"):  # interrogate, a control of the service's own range
+            _, lines = sh.scprobe("control", sh.SERVICE, code)
+            done = lines[-1]
+            self.assertIn("control_done", done["line"])
+            self.assertEqual((done["state"], done["accepted"], done["checkpoint"], done["hint"]),
+                             ("4", "5", "0", "10000"))
+        # Only the system may send the shutdown control; the SCM refuses it from a program.
+        _, lines = sh.scprobe("control", sh.SERVICE, "5")
+        self.assertEqual(lines[-1].get("error"), ERROR_INVALID_PARAMETER)
+        self.assertEqual(sh.status(), (R, 5, 0, 10000))
+        self.assertEqual(fx.events(self.journal(), "cleanup_entered"), [])
+
+    def test_stop_while_start_pending_is_refused_and_the_start_goes_on(self):
+        self.make_installation("stop-while-starting")
+        sh.install_service_ping(self.work)  # the first probe fails: 10 s pause
+        install_quietly(self)
+        self.assertTrue(winetest.wait_until(
+            lambda: os.path.exists(os.path.join(self.work, "probe-failed-once")), 10))
+        self.assertEqual(sh.status(), (START, 0, 1, 10000))
+        _, lines = sh.scprobe("control", sh.SERVICE, "1")
+        self.assertEqual(lines[-1].get("error"), ERROR_INVALID_SERVICE_CONTROL)
+        result = winetest.run(["net", "stop", sh.SERVICE], timeout=60)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(sh.status(), (START, 0, 1, 10000))
+        # After the pause the probe succeeds and the agent starts.
+        self.assertEqual(sh.wait_for_state(R, 30), (R, 5, 0, 10000))
+        self.assertEqual(len(fx.events(self.journal(), "create_vm")), 1)
+        result = winetest.run(["net", "stop", sh.SERVICE], timeout=60)
+        self.assertEqual(result.returncode, 0, winetest.text(result.stdout + result.stderr))
+        self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
+        self.assert_no_process_left()
+
+    def test_refused_jvm_start_ends_the_service_stopped(self):
+        self.make_installation("refused", scenario="refuse")
+        watcher = sh.Watcher()
+        self.addCleanup(watcher.kill)
+        install_quietly(self)
+        series = watcher.series()
+        self.assertTrue(sh.is_subsequence(series, [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (S, 5, 0, 0)]), series)
+        self.assertEqual(series[-1], (S, 5, 0, 0))
+        journal = self.journal()
+        self.assertEqual([e["result"] for e in fx.events(journal, "create_vm_result")], ["-1"])
+        self.assertEqual(fx.events(journal, "main_entered"), [])
+        self.assert_no_process_left()
+
+    def test_agent_main_returning_by_itself_ends_the_service_without_cleanup(self):
+        self.make_installation("returns", scenario="returns", main_ms=1500)
+        watcher = sh.Watcher()
+        self.addCleanup(watcher.kill)
+        install_quietly(self)
+        series = watcher.series()
+        self.assertIn((R, 5, 0, 10000), series)
+        self.assertEqual(series[-1], (S, 5, 0, 0))
+        journal = self.journal()
+        self.assertEqual(len(fx.events(journal, "main_returned")), 1)
+        self.assertEqual(fx.events(journal, "cleanup_entered"), [])
+        self.assert_no_process_left()
+
+
+class WithoutScm(unittest.TestCase):
+    def test_started_from_a_console_it_waits_for_nothing_and_ends_with_status_0(self):
+        for args in ([], ["-x"], ["d"]):
+            status, out, _ = sh.ostrad(*args, timeout=60)
+            self.assertEqual((status, out), (0, "Wait while service is started...\n"), args)
+        self.assertTrue(sh.no_ostrad_left())
+
+
+if __name__ == "__main__":
+    unittest.main()
