@@ -180,7 +180,10 @@ class StopAtAnyMoment(unittest.TestCase):
         host.wait_for("cleanup_entered")
         host.ctrl_c()
         self.assertEqual(host.finish(), 0)
-        self.assertEqual(host.stdout, STOPPING * 2)
+        # Wine runs console handlers one event at a time, so the second event's
+        # handler starts only when the first one's returns, just as cleanup ends
+        # and the process exits: its line may or may not make it out.
+        self.assertIn(host.stdout, (STOPPING, STOPPING * 2))
         journal = host.journal()
         self.assertEqual(len(fx.events(journal, "cleanup_entered")), 1)
         self.assertEqual(len(fx.events(journal, "cleanup_returned")), 1)
