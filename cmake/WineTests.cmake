@@ -40,3 +40,14 @@ function(add_wine_test)
     TIMEOUT ${WT_TIMEOUT}
     ENVIRONMENT "${WINE_TEST_ENVIRONMENT};${WT_ENVIRONMENT}")
 endfunction()
+
+# add_wine_test_scripts(PREFIX <name prefix> ENVIRONMENT VAR=value ...)
+# registers every test_*.py of the calling folder as <prefix><script name>.
+function(add_wine_test_scripts)
+  cmake_parse_arguments(WS "" "PREFIX" "ENVIRONMENT" ${ARGN})
+  file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.py)
+  foreach(script ${scripts})
+    get_filename_component(name ${script} NAME_WE)
+    add_wine_test(NAME ${WS_PREFIX}${name} SCRIPT ${script} ENVIRONMENT ${WS_ENVIRONMENT})
+  endforeach()
+endfunction()

@@ -139,33 +139,18 @@ def jvm_options(journal):
     return [e["text"] for e in sorted(options, key=lambda e: int(e["index"]))]
 
 
-def _write_failing_ping(folder, exit_code):
-    # Each run appends a line to ping_runs.txt beside the script, so a test
-    # can count the runs of the probe.
-    script = os.path.join(folder, "ping.cmd")
-    with open(script, "w", newline="\r\n") as cmd:
-        cmd.write("@echo ping %%*>>\"%%~dp0ping_runs.txt\"\n@exit /b %d\n" % exit_code)
-    return script
-
-
 def set_failing_ping(folder, exit_code=1):
     """Places a ping.cmd that fails into folder. The command interpreter looks
     in the current directory before the Path, so it takes effect for a host
     started with folder as its current directory (Ostrad -d started by a
     test). Not for service mode: services.exe starts the service in the
     system folder."""
-    return _write_failing_ping(folder, exit_code)
-
-
-def failing_ping_env(scratch_folder, exit_code=1):
-    """Places a failing ping.cmd into scratch_folder and returns the extra
-    environment that puts that folder first on the Windows Path of a process
-    that the test starts (WINEPATH is prepended to the Path by Wine). The
-    host's loopback probe runs before it prefixes the Path, so this ping is
-    the one it finds. Not for service mode: services.exe, which starts the
-    service, keeps the environment it was started with."""
-    _write_failing_ping(scratch_folder, exit_code)
-    return {"WINEPATH": winetest.windows_path(scratch_folder)}
+    # Each run appends a line to ping_runs.txt beside the script, so a test
+    # can count the runs of the probe.
+    script = os.path.join(folder, "ping.cmd")
+    with open(script, "w", newline="\r\n") as cmd:
+        cmd.write("@echo ping %%*>>\"%%~dp0ping_runs.txt\"\n@exit /b %d\n" % exit_code)
+    return script
 
 
 def ping_runs(folder):
