@@ -7,6 +7,11 @@ namespace {
 // A text fits a buffer when it leaves room for its terminating zero.
 bool fits(const std::string& text, std::size_t bufferSize) { return text.size() < bufferSize; }
 
+bool refuse(FailureText* why, const FailureText& text) {
+  if (why != nullptr) *why = text;
+  return false;
+}
+
 }  // namespace
 
 bool is_install_directory_value(const char* valueName) { return std::strcmp(valueName, "Path") == 0; }
@@ -25,22 +30,28 @@ std::string compose_search_path(const std::string& directory, const std::string&
   return directory + ";" + directory + "\\jre\\bin" + ";" + directory + "\\jre\\bin\\server" + ";" + oldPath;
 }
 
-bool compose_class_path(const std::string& directory, std::string& classPath) {
+bool compose_class_path(const std::string& directory, std::string& classPath, FailureText* why) {
   std::string composed = directory + ";" + directory + "\\ostrel.jar" + ";" + directory + "\\Brantic.jar" + ";";
-  if (!fits(composed, kClassPathBufferSize)) return false;
+  if (!fits(composed, kClassPathBufferSize)) return refuse(why, class_path_too_long(directory, kClassPathBufferSize));
   classPath = std::move(composed);
   return true;
 }
 
 bool compose_jvm_options(const std::string& classPath, const std::string& directory, const char* allUsersProfile,
-                         std::vector<std::string>& options) {
+                         std::vector<std::string>& options, FailureText* why) {
+  const std::string savePath = allUsersProfile != nullptr ? allUsersProfile : "(null)";
   const std::string classPathOption = "-Djava.class.path=" + classPath;
   const std::string userDirOption = "-Duser.dir=" + directory;
-  const std::string savePathOption =
-      std::string("-Denv.savepath=") + (allUsersProfile != nullptr ? allUsersProfile : "(null)");
-  if (!fits(classPathOption, kClassPathOptionBufferSize) || !fits(userDirOption, kUserDirOptionBufferSize) ||
-      !fits(savePathOption, kSavePathOptionBufferSize))
-    return false;
+  const std::string savePathOption = "-Denv.savepath=" + savePath;
+  if (!fits(classPathOption, kClassPathOptionBufferSize))
+    return refuse(why, jvm_option_too_long("the class path", classPath, "-Djava.class.path=",
+                                           kClassPathOptionBufferSize));
+  if (!fits(userDirOption, kUserDirOptionBufferSize))
+    return refuse(why, jvm_option_too_long("the installation directory", directory, "-Duser.dir=",
+                                           kUserDirOptionBufferSize));
+  if (!fits(savePathOption, kSavePathOptionBufferSize))
+    return refuse(why, jvm_option_too_long("ALLUSERSPROFILE", savePath, "-Denv.savepath=",
+                                           kSavePathOptionBufferSize));
   options = {classPathOption,      "-Djava.compiler=NONE", userDirOption,
              "-Duser.region=US",   "-Duser.language=en",   savePathOption};
   return true;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "failure_text.h"
+
 constexpr std::size_t kInstallDirectoryBufferSize = 1024;  // also the registry data buffer
 constexpr std::size_t kClassPathBufferSize = 4096;
 constexpr std::size_t kClassPathOptionBufferSize = 512;
@@ -28,11 +30,12 @@ bool install_directory_from_data(const char* data, std::size_t bytesRead, std::s
 // D;D\jre\bin;D\jre\bin\server;<old Path>
 std::string compose_search_path(const std::string& directory, const std::string& oldPath);
 
-// D;D\ostrel.jar;D\Brantic.jar;  False when it does not fit its buffer.
-bool compose_class_path(const std::string& directory, std::string& classPath);
+// D;D\ostrel.jar;D\Brantic.jar;  False when it does not fit its buffer
+// (and why says so, when given).
+bool compose_class_path(const std::string& directory, std::string& classPath, FailureText* why = nullptr);
 
 // The six JVM options in their order. allUsersProfile is null when the
 // variable is unset, which gives "-Denv.savepath=(null)". False when an
-// option does not fit its buffer.
+// option does not fit its buffer (and why names the first such option, when given).
 bool compose_jvm_options(const std::string& classPath, const std::string& directory, const char* allUsersProfile,
-                         std::vector<std::string>& options);
+                         std::vector<std::string>& options, FailureText* why = nullptr);

@@ -1,0 +1,156 @@
+#include "failure_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "error_text.h"
+#include "launch_record.h"
+
+namespace {
+
+constexpr char kGivenUp[] = "Start given up: ";
+constexpr char kKeyName[] = "HKEY_LOCAL_MACHINE\\";
+
+FailureText compose(const char* format, ...) {
+  FailureText failure;
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(failure.text, sizeof failure.text, format, arguments);
+  va_end(arguments);
+  // Cut short: say so at the end rather than end in the middle of a word.
+  if (length >= static_cast<int>(sizeof failure.text)) std::memcpy(failure.text + sizeof failure.text - 4, "...", 4);
+  return failure;
+}
+
+// "<system text> (0x<code>)", or the code alone when there is no usable text.
+struct SystemError {
+  char text[kLastErrorTextSize];
+  SystemError(const char* systemText, unsigned long code) {
+    compose_last_error_text(systemText, code, text, sizeof text);
+    if (text[0] == '\0') std::snprintf(text, sizeof text, "(0x%lx)", code);
+  }
+};
+
+// "<n> (<JNI name>)", or the number alone when JNI does not name it.
+struct JniResult {
+  char text[40];
+  explicit JniResult(long result) {
+    const char* name = jni_result_name(result);
+    if (name != nullptr)
+      std::snprintf(text, sizeof text, "%ld (%s)", result, name);
+    else
+      std::snprintf(text, sizeof text, "%ld", result);
+  }
+};
+
+const char* outcome(AgentCall call) {
+  return call == AgentCall::Main ? "The agent did not start" : "The agent was not asked to clean up";
+}
+
+const char* method(AgentCall call) { return call == AgentCall::Main ? kAgentMainMethod : kAgentCleanupMethod; }
+
+const char* signature(AgentCall call) {
+  return call == AgentCall::Main ? kAgentMainSignature : kAgentCleanupSignature;
+}
+
+// " - <exception>" when there is one.
+const char* dash(const char* exception) { return exception != nullptr && exception[0] != '\0' ? " - " : ""; }
+const char* text_of(const char* exception) { return exception != nullptr ? exception : ""; }
+
+}  // namespace
+
+FailureText app_paths_key_not_opened(const char* systemText, unsigned long code) {
+  return compose("%sthe registry key \"%s%s\" cannot be opened - %s", kGivenUp, kKeyName, kAppPathsKey,
+                 SystemError(systemText, code).text);
+}
+
+FailureText app_paths_values_not_counted(const char* systemText, unsigned long code) {
+  return compose("%sthe values of the registry key \"%s%s\" cannot be counted - %s", kGivenUp, kKeyName,
+                 kAppPathsKey, SystemError(systemText, code).text);
+}
+
+FailureText no_path_value() {
+  return compose("%sthe registry key \"%s%s\" has no \"Path\" value", kGivenUp, kKeyName, kAppPathsKey);
+}
+
+FailureText path_value_not_read(const char* systemText, unsigned long code) {
+  return compose("%sthe \"Path\" value of the registry key \"%s%s\" cannot be read - %s", kGivenUp, kKeyName,
+                 kAppPathsKey, SystemError(systemText, code).text);
+}
+
+FailureText path_value_too_long(unsigned long size, std::size_t bufferSize) {
+  return compose("%sthe \"Path\" value of the registry key \"%s%s\" holds %lu bytes, more than its %lu-byte buffer",
+                 kGivenUp, kKeyName, kAppPathsKey, size, static_cast<unsigned long>(bufferSize));
+}
+
+FailureText path_value_unterminated(const char* data, std::size_t bytesRead) {
+  return compose("%sthe \"Path\" value of the registry key \"%s%s\" has no terminating zero in its %lu bytes: \"%.*s\"",
+                 kGivenUp, kKeyName, kAppPathsKey, static_cast<unsigned long>(bytesRead),
+                 static_cast<int>(bytesRead < kFailureTextSize ? bytesRead : kFailureTextSize), data);
+}
+
+FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code) {
+  return compose("%sthe process \"Path\" of %lu characters cannot be set - %s", kGivenUp,
+                 static_cast<unsigned long>(length), SystemError(systemText, code).text);
+}
+
+FailureText class_path_too_long(const std::string& directory, std::size_t bufferSize) {
+  return compose("%sthe class path of the installation directory \"%s\" does not fit its %lu-byte buffer", kGivenUp,
+                 directory.c_str(), static_cast<unsigned long>(bufferSize));
+}
+
+FailureText jvm_option_too_long(const char* what, const std::string& value, const char* option,
+                                std::size_t bufferSize) {
+  return compose("%s%s \"%s\" does not fit the JVM option \"%s\" (%lu-byte buffer)", kGivenUp, what, value.c_str(),
+                 option, static_cast<unsigned long>(bufferSize));
+}
+
+FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory) {
+  const char* d = directory.c_str();
+  return compose("%sthe library \"jvm\" cannot be loaded - %s; searched first: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
+                 kGivenUp, SystemError(systemText, code).text, d, d, d);
+}
+
+FailureText no_create_entry(const char* libraryPath) {
+  return compose("%sthe library \"%s\" has no entry point \"JNI_CreateJavaVM\"", kGivenUp, libraryPath);
+}
+
+FailureText jvm_creation_refused(long result) {
+  return compose("%sJNI_CreateJavaVM returned %s", kGivenUp, JniResult(result).text);
+}
+
+FailureText probe_unanswered(int tries) {
+  return compose("%s\"ping localhost\" did not answer in %d tries", kGivenUp, tries);
+}
+
+FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {
+  return compose("%s: class %s not found%s%s", outcome(call), className, dash(exception), text_of(exception));
+}
+
+FailureText agent_method_missing(AgentCall call, const char* className, const char* exception) {
+  return compose("%s: class %s has no static method %s with signature %s%s%s", outcome(call), className,
+                 method(call), signature(call), dash(exception), text_of(exception));
+}
+
+FailureText agent_not_attached(AgentCall call, const char* className, long result) {
+  return compose("%s: the thread that calls %s.%s cannot attach to the JVM - AttachCurrentThread returned %s",
+                 outcome(call), className, method(call), JniResult(result).text);
+}
+
+FailureText agent_thread_not_created(const char* systemText, unsigned long code) {
+  return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), SystemError(systemText, code).text);
+}
+
+const char* jni_result_name(long result) {
+  switch (result) {
+    case 0: return "JNI_OK";
+    case -1: return "JNI_ERR";
+    case -2: return "JNI_EDETACHED";
+    case -3: return "JNI_EVERSION";
+    case -4: return "JNI_ENOMEM";
+    case -5: return "JNI_EEXIST";
+    case -6: return "JNI_EINVAL";
+    default: return nullptr;
+  }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// The texts handed to the error hook when the agent's start is given up, or
+// the agent cannot be started or asked to clean up. Each names its cause and
+// the value that caused it, so that an administrator reading the event log
+// needs nothing else. Composed into a fixed buffer: a text that does not fit
+// is cut to kFailureTextSize - 1 characters, the last three being "...".
+
+#include <cstddef>
+#include <string>
+
+constexpr std::size_t kFailureTextSize = 2048;
+
+struct FailureText {
+  char text[kFailureTextSize] = "";
+};
+
+// The key read for the installation directory, as the texts name it.
+constexpr const char kAppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pelmora";
+
+// System errors come in as the system's own text (null when FormatMessageA
+// gave none) with their code: "<text> (0x<code>)", or "(0x<code>)" alone.
+
+FailureText app_paths_key_not_opened(const char* systemText, unsigned long code);
+FailureText app_paths_values_not_counted(const char* systemText, unsigned long code);
+FailureText no_path_value();
+FailureText path_value_not_read(const char* systemText, unsigned long code);
+FailureText path_value_too_long(unsigned long size, std::size_t bufferSize);
+// data: the bytesRead bytes read, none of them a zero.
+FailureText path_value_unterminated(const char* data, std::size_t bytesRead);
+FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code);
+FailureText class_path_too_long(const std::string& directory, std::size_t bufferSize);
+// what: the value's name ("the class path"); option: the option's prefix.
+FailureText jvm_option_too_long(const char* what, const std::string& value, const char* option,
+                                std::size_t bufferSize);
+// directory: the installation directory whose folders the search path puts first.
+FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory);
+FailureText no_create_entry(const char* libraryPath);
+FailureText jvm_creation_refused(long result);
+FailureText probe_unanswered(int tries);
+
+// The agent's static main (starting) or cleanup (stopping) was not called.
+// exception: the pending Java exception as "<class>: <message>" (empty when
+// there was none).
+enum class AgentCall { Main, Cleanup };
+FailureText agent_class_missing(AgentCall call, const char* className, const char* exception);
+FailureText agent_method_missing(AgentCall call, const char* className, const char* exception);
+FailureText agent_not_attached(AgentCall call, const char* className, long result);
+FailureText agent_thread_not_created(const char* systemText, unsigned long code);
+
+// The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
+// or null for a number JNI does not name.
+const char* jni_result_name(long result);

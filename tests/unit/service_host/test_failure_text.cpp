@@ -1,0 +1,113 @@
+// The texts that say why the agent's start was given up, or why the agent
+// was not started or not asked to clean up: their exact form and their bound.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "failure_text.h"
+#include "jvm_setup.h"
+
+namespace {
+
+const std::string kGivenUp = "Start given up: ";
+const std::string kKey = "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pelmora\"";
+const std::string kAgent = "com/torvik/pravend/coralind/agent/ManagementAgent";
+
+// What compose_jvm_options says when it refuses its values.
+std::string option_refusal(const std::string& classPath, const std::string& directory, const char* profile) {
+  std::vector<std::string> options;
+  FailureText why;
+  EXPECT_FALSE(compose_jvm_options(classPath, directory, profile, options, &why));
+  return why.text;
+}
+
+std::string class_path_refusal(const std::string& directory) {
+  std::string classPath;
+  FailureText why;
+  EXPECT_FALSE(compose_class_path(directory, classPath, &why));
+  return why.text;
+}
+
+// A text longer than the bound: cut to kFailureTextSize - 1 characters, "..." last.
+std::string cut(const std::string& text) {
+  return text.substr(0, kFailureTextSize - 4) + "...";
+}
+
+struct Case {
+  const char* cause;
+  std::string text;
+  std::string expected;
+};
+
+TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
+  const std::string longDirectory(1023, 'd');
+  const std::string longProfile(1020, 'p');
+  const char unterminated[] = {'C', ':', '\\', 'P'};
+  const Case cases[] = {
+      {"key not opened", app_paths_key_not_opened("The system cannot find the file specified.\r\n", 2).text,
+       kGivenUp + "the registry key " + kKey + " cannot be opened - The system cannot find the file specified. (0x2)"},
+      {"key not opened, no system text", app_paths_key_not_opened(nullptr, 0x5).text,
+       kGivenUp + "the registry key " + kKey + " cannot be opened - (0x5)"},
+      {"values not counted", app_paths_values_not_counted("Access is denied.\r\n", 5).text,
+       kGivenUp + "the values of the registry key " + kKey + " cannot be counted - Access is denied. (0x5)"},
+      {"no Path value", no_path_value().text, kGivenUp + "the registry key " + kKey + " has no \"Path\" value"},
+      {"Path not read", path_value_not_read("Access is denied.\r\n", 5).text,
+       kGivenUp + "the \"Path\" value of the registry key " + kKey + " cannot be read - Access is denied. (0x5)"},
+      {"Path too long", path_value_too_long(1137, kInstallDirectoryBufferSize).text,
+       kGivenUp + "the \"Path\" value of the registry key " + kKey + " holds 1137 bytes, more than its 1024-byte buffer"},
+      {"Path unterminated", path_value_unterminated(unterminated, sizeof unterminated).text,
+       kGivenUp + "the \"Path\" value of the registry key " + kKey + " has no terminating zero in its 4 bytes: \"C:\\P\""},
+      {"search path not set", search_path_not_set(40000, "The parameter is incorrect.\r\n", 87).text,
+       kGivenUp + "the process \"Path\" of 40000 characters cannot be set - The parameter is incorrect. (0x57)"},
+      {"class path too long", class_path_refusal(std::string(1400, 'd')),
+       kGivenUp + "the class path of the installation directory \"" + std::string(1400, 'd') +
+           "\" does not fit its 4096-byte buffer"},
+      {"class path option", option_refusal(std::string(494, 'c'), "d", "p"),
+       kGivenUp + "the class path \"" + std::string(494, 'c') +
+           "\" does not fit the JVM option \"-Djava.class.path=\" (512-byte buffer)"},
+      {"user.dir option", option_refusal("c", "C:\\" + std::string(498, 'd'), "p"),
+       kGivenUp + "the installation directory \"C:\\" + std::string(498, 'd') +
+           "\" does not fit the JVM option \"-Duser.dir=\" (512-byte buffer)"},
+      {"savepath option", option_refusal("c", "d", longProfile.c_str()),
+       kGivenUp + "ALLUSERSPROFILE \"" + longProfile +
+           "\" does not fit the JVM option \"-Denv.savepath=\" (1024-byte buffer)"},
+      {"jvm not loaded", jvm_not_loaded("The specified module could not be found.\r\n", 126, "C:\\Prog").text,
+       kGivenUp + "the library \"jvm\" cannot be loaded - The specified module could not be found. (0x7e); "
+                  "searched first: C:\\Prog;C:\\Prog\\jre\\bin;C:\\Prog\\jre\\bin\\server"},
+      {"jvm not loaded, cut at the bound", jvm_not_loaded("Not found.\r\n", 126, longDirectory).text,
+       cut(kGivenUp + "the library \"jvm\" cannot be loaded - Not found. (0x7e); searched first: " + longDirectory +
+           ";" + longDirectory + "\\jre\\bin;" + longDirectory + "\\jre\\bin\\server")},
+      {"no entry point", no_create_entry("C:\\Prog\\jre\\bin\\server\\jvm.dll").text,
+       kGivenUp + "the library \"C:\\Prog\\jre\\bin\\server\\jvm.dll\" has no entry point \"JNI_CreateJavaVM\""},
+      {"creation refused", jvm_creation_refused(-1).text, kGivenUp + "JNI_CreateJavaVM returned -1 (JNI_ERR)"},
+      {"creation refused, JNI_EEXIST", jvm_creation_refused(-5).text,
+       kGivenUp + "JNI_CreateJavaVM returned -5 (JNI_EEXIST)"},
+      {"creation refused, unnamed code", jvm_creation_refused(-42).text, kGivenUp + "JNI_CreateJavaVM returned -42"},
+      {"probe unanswered", probe_unanswered(31).text, kGivenUp + "\"ping localhost\" did not answer in 31 tries"},
+      {"class missing", agent_class_missing(AgentCall::Main, kAgent.c_str(),
+                                            ("java.lang.NoClassDefFoundError: " + kAgent).c_str()).text,
+       "The agent did not start: class " + kAgent + " not found - java.lang.NoClassDefFoundError: " + kAgent},
+      {"class missing, no exception", agent_class_missing(AgentCall::Main, kAgent.c_str(), "").text,
+       "The agent did not start: class " + kAgent + " not found"},
+      {"main missing", agent_method_missing(AgentCall::Main, kAgent.c_str(), "java.lang.NoSuchMethodError: main").text,
+       "The agent did not start: class " + kAgent +
+           " has no static method main with signature ([Ljava/lang/String;)V - java.lang.NoSuchMethodError: main"},
+      {"class missing at stop", agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr).text,
+       "The agent was not asked to clean up: class " + kAgent + " not found"},
+      {"cleanup missing", agent_method_missing(AgentCall::Cleanup, kAgent.c_str(), "x.Y: z").text,
+       "The agent was not asked to clean up: class " + kAgent + " has no static method cleanup with signature ()V - x.Y: z"},
+      {"agent thread not attached", agent_not_attached(AgentCall::Main, kAgent.c_str(), -1).text,
+       "The agent did not start: the thread that calls " + kAgent +
+           ".main cannot attach to the JVM - AttachCurrentThread returned -1 (JNI_ERR)"},
+      {"stopping thread not attached", agent_not_attached(AgentCall::Cleanup, kAgent.c_str(), -4).text,
+       "The agent was not asked to clean up: the thread that calls " + kAgent +
+           ".cleanup cannot attach to the JVM - AttachCurrentThread returned -4 (JNI_ENOMEM)"},
+      {"agent thread not created", agent_thread_not_created("Not enough memory resources are available.\r\n", 8).text,
+       "The agent did not start: its thread cannot be created - Not enough memory resources are available. (0x8)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.text, c.expected) << c.cause;
+}
+
+}  // namespace
