@@ -1,5 +1,6 @@
 #include "agent_lifecycle.h"
 
+#include "failure_text.h"
 #include "status_reporter.h"
 
 namespace {
@@ -43,6 +44,8 @@ void run_agent(AgentLifecycle& life) {
   // A stop during the probe gives the start up before a JVM is made for nothing.
   const bool jvmCreated = !stop_requested(life) && hooks.createJvm();
   if (!claim_launch(life, jvmCreated, pauses)) {
+    // Said before the stopped report, which may end the process. A stop is no failure.
+    if (pauses == kProbeRetries && !stop_requested(life)) hooks.fail(probe_unanswered(kProbeRetries + 1).text);
     hooks.report(kStateStopped, 0, 0);
     hooks.beep(kFailedToneHz, kFailedToneMs);
     return;

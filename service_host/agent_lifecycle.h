@@ -25,6 +25,7 @@ struct AgentHooks {
   std::function<void()> filterLogoff;            // registers the logoff filter
   std::function<void()> waitForAgentEnd;         // returns when the agent thread has ended (or never started)
   std::function<void()> callCleanup;             // the agent's static cleanup, on the calling thread
+  std::function<void(const char* text)> fail;    // the error hook
 };
 
 // Where the start stands, as far as a stop needs to know. A stop before the

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent_lifecycle.h"
+#include "failure_text.h"
 #include "status_reporter.h"
 
 namespace {
@@ -68,10 +69,19 @@ struct FakePlatform {
       record("cleanup");
       if (duringCleanup) duringCleanup();
     };
+    h.fail = [this](const char* text) { record(std::string("fail ") + text); };
   }
 };
 
 const std::vector<std::string> kGivenUp = {"report 1,0,0", "beep 2000/500"};
+// The probe's text comes before the stopped report, which may end the process.
+const std::vector<std::string> kProbeGivenUp = {std::string("fail ") + probe_unanswered(31).text, "report 1,0,0",
+                                                "beep 2000/500"};
+
+int failures(const std::vector<std::string>& events) {
+  return static_cast<int>(
+      std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("fail ", 0) == 0; }));
+}
 
 std::vector<std::string> tail(const std::vector<std::string>& events, size_t n) {
   return std::vector<std::string>(events.end() - static_cast<long>(std::min(n, events.size())), events.end());
@@ -94,7 +104,8 @@ TEST(AgentRun, ProbeNeverAnsweringGivesUpAfter31RunsAnd30PausesButStillCreatesTh
   EXPECT_EQ(p.count("pause 10000"), 30);
   EXPECT_EQ(p.count("create jvm"), 1);
   EXPECT_EQ(p.count("launch"), 0);
-  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(tail(p.events(), 3), kProbeGivenUp);
+  EXPECT_EQ(failures(p.events()), 1);
 }
 
 TEST(AgentRun, ProbeAnsweringOnlyOnItsLastRunStillGivesUp) {
@@ -103,7 +114,7 @@ TEST(AgentRun, ProbeAnsweringOnlyOnItsLastRunStillGivesUp) {
   run_agent(p.life);
   EXPECT_EQ(p.count("probe"), 31);
   EXPECT_EQ(p.count("launch"), 0);
-  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(tail(p.events(), 3), kProbeGivenUp);
 }
 
 TEST(AgentRun, ProbeAnsweringOnTheThirtiethRunStarts) {
@@ -112,6 +123,7 @@ TEST(AgentRun, ProbeAnsweringOnTheThirtiethRunStarts) {
   run_agent(p.life);
   EXPECT_EQ(p.count("pause 10000"), 29);
   EXPECT_EQ(p.count("launch"), 1);
+  EXPECT_EQ(failures(p.events()), 0);
 }
 
 TEST(AgentRun, RefusedJvmGivesUpWithTheLowTone) {
@@ -143,6 +155,20 @@ TEST(StopSequence, StopDuringTheProbeGivesUpWithoutMakingAJvm) {
   // The stop's own reports.
   EXPECT_EQ(p.count("report 3,0,0"), 1);
   EXPECT_EQ(p.count("report 1,0,0"), 2);
+  EXPECT_EQ(failures(p.events()), 0);  // a stop is no failure
+}
+
+TEST(StopSequence, StopInTheProbesLastPauseIsNoFailure) {
+  FakePlatform p;
+  p.succeedOnRun = 0;
+  p.duringPause = [&] {
+    if (p.count("pause 10000") == kProbeRetries) run_stop_sequence(p.life);
+  };
+  run_agent(p.life);
+  EXPECT_EQ(p.count("pause 10000"), kProbeRetries);
+  EXPECT_EQ(p.count("create jvm"), 0);
+  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(failures(p.events()), 0);
 }
 
 TEST(StopSequence, StopDuringJvmCreationGivesUpAndNeverLaunches) {
