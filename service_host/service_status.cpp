@@ -1,5 +1,7 @@
 #include "service_status.h"
 
+#include "event_log.h"
+
 namespace {
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
@@ -50,4 +52,5 @@ bool report_current(std::uint32_t waitHint) { return report_current_status(proce
 void error_hook(const char* text) {
   OutputDebugStringA(text);
   OutputDebugStringA("\n");
+  write_error_event(text);
 }

@@ -20,5 +20,6 @@ void enter_debug_mode();
 bool report(std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint);
 bool report_current(std::uint32_t waitHint);
 
-// Receives failure texts; the console stays silent, a debugger sees them.
+// Receives failure texts: a debugger sees them, and they go to the
+// Application event log as error events; the console stays silent.
 void error_hook(const char* text);
