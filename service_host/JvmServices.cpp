@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "agent_jni.h"
+#include "failure_text.h"
 #include "jvm_setup.h"
+#include "service_status.h"
+#include "system_message.h"
 #include "win_handle.h"
 
 namespace {
 
-constexpr char kAppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pelmora";
 constexpr SIZE_T kAgentStackCommit = 4096;
 
 // Process-wide: what the JVM start found and loaded. The library stays loaded
@@ -38,13 +40,18 @@ bool read_environment(const char* name, std::string& value) {
 }
 
 // The installation's "Path" value prepares the process search path and the
-// class path. Returns false when the value cannot be used.
-bool take_install_directory(const std::string& directory) {
+// class path. Returns false (and why) when the value cannot be used.
+bool take_install_directory(const std::string& directory, FailureText& why) {
   std::string classPath;
-  if (!compose_class_path(directory, classPath)) return false;
+  if (!compose_class_path(directory, classPath, &why)) return false;
   std::string oldPath;
   read_environment("Path", oldPath);  // unset counts as empty
-  if (!SetEnvironmentVariableA("Path", compose_search_path(directory, oldPath).c_str())) return false;
+  const std::string searchPath = compose_search_path(directory, oldPath);
+  if (!SetEnvironmentVariableA("Path", searchPath.c_str())) {
+    const DWORD code = GetLastError();
+    why = search_path_not_set(searchPath.size(), SystemMessage(code).text(), code);
+    return false;
+  }
   g_installDirectory = directory;
   g_classPath = classPath;
   return true;
@@ -52,18 +59,24 @@ bool take_install_directory(const std::string& directory) {
 
 // Looks through the App Paths key's values for "Path". A "Path" value that
 // cannot be used (too long, or without its terminating zero) counts as a
-// missing installation.
-bool find_install_directory() {
+// missing installation. Returns false and why when none was found.
+bool find_install_directory(FailureText& why) {
   RegistryKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_ALL_ACCESS, key.receive());
+  if (result != ERROR_SUCCESS) {
+    why = app_paths_key_not_opened(SystemMessage(result).text(), result);
     return false;
+  }
 
   char keyClass[260] = "";
   DWORD keyClassSize = sizeof keyClass;
   DWORD valueCount = 0;
-  if (RegQueryInfoKeyA(key.get(), keyClass, &keyClassSize, nullptr, nullptr, nullptr, nullptr, &valueCount,
-                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+  result = RegQueryInfoKeyA(key.get(), keyClass, &keyClassSize, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                            nullptr, nullptr, nullptr, nullptr);
+  if (result != ERROR_SUCCESS) {
+    why = app_paths_values_not_counted(SystemMessage(result).text(), result);
     return false;
+  }
 
   bool found = false;
   std::vector<char> name(4096);
@@ -79,20 +92,38 @@ bool find_install_directory() {
 
     data[0] = '\0';
     DWORD dataSize = static_cast<DWORD>(data.size());
-    if (RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                         &dataSize) != ERROR_SUCCESS)
+    result = RegQueryValueExA(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                              &dataSize);
+    if (result == ERROR_MORE_DATA) {
+      why = path_value_too_long(dataSize, data.size());
       return false;
+    }
+    if (result != ERROR_SUCCESS) {
+      why = path_value_not_read(SystemMessage(result).text(), result);
+      return false;
+    }
     std::string directory;
-    if (!install_directory_from_data(data.data(), dataSize, directory) || !take_install_directory(directory))
+    if (!install_directory_from_data(data.data(), dataSize, directory)) {
+      why = path_value_unterminated(data.data(), dataSize);
       return false;
+    }
+    if (!take_install_directory(directory, why)) return false;
     found = true;
   }
+  if (!found) why = no_path_value();
   return found;
+}
+
+// The path the library was loaded from, or its bare name when that is unknown.
+std::string library_path(HMODULE library) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(library, path, sizeof path);
+  return length != 0 && length < sizeof path ? std::string(path, length) : std::string("jvm");
 }
 
 DWORD WINAPI agent_thread(LPVOID parameter) {
   const LaunchRecord* record = static_cast<const LaunchRecord*>(parameter);
-  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record));
+  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record, error_hook));
 }
 
 }  // namespace
@@ -105,24 +136,48 @@ JvmServices::~JvmServices() {
 }
 
 HANDLE JvmServices::launch(LaunchRecord* record) {
-  return CreateThread(nullptr, kAgentStackCommit, agent_thread, record, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, kAgentStackCommit, agent_thread, record, 0, nullptr);
+  if (thread == nullptr) {
+    const DWORD code = GetLastError();
+    error_hook(agent_thread_not_created(SystemMessage(code).text(), code).text);
+  }
+  return thread;
 }
 
 int JvmServices::createJvm() {
-  if (!find_install_directory()) return 0;
+  FailureText why;
+  if (tryCreateJvm(why)) return 1;
+  error_hook(why.text);
+  return 0;
+}
+
+bool JvmServices::tryCreateJvm(FailureText& why) {
+  if (!find_install_directory(why)) return false;
 
   g_jvmLibrary = LoadLibraryA("jvm");
-  if (g_jvmLibrary == nullptr) return 0;
+  if (g_jvmLibrary == nullptr) {
+    const DWORD code = GetLastError();
+    why = jvm_not_loaded(SystemMessage(code).text(), code, g_installDirectory);
+    return false;
+  }
   const auto entry = reinterpret_cast<CreateJavaVmEntry>(
       reinterpret_cast<void*>(GetProcAddress(g_jvmLibrary, "JNI_CreateJavaVM")));
-  if (entry == nullptr) return 0;
+  if (entry == nullptr) {
+    why = no_create_entry(library_path(g_jvmLibrary).c_str());
+    return false;
+  }
 
   std::string allUsersProfile;
   const bool profileSet = read_environment("ALLUSERSPROFILE", allUsersProfile);
   std::vector<std::string> options;
   if (!compose_jvm_options(g_classPath, g_installDirectory, profileSet ? allUsersProfile.c_str() : nullptr,
-                           options))
-    return 0;
+                           options, &why))
+    return false;
 
-  return create_java_vm(entry, options, &_jvm) >= 0 ? 1 : 0;
+  const jint created = create_java_vm(entry, options, &_jvm);
+  if (created < 0) {
+    why = jvm_creation_refused(created);
+    return false;
+  }
+  return true;
 }

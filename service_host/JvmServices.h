@@ -4,6 +4,7 @@
 
 #include <jni.h>
 
+#include "failure_text.h"
 #include "launch_record.h"
 
 // The JVM inside this process: finds the installation, prepares the search
@@ -18,11 +19,14 @@ class JvmServices {
   // returns its handle, owned by the caller, or null when no thread was made.
   virtual HANDLE launch(LaunchRecord* record);
 
-  // 1 when the JVM was created, 0 when the start must be given up.
+  // 1 when the JVM was created, 0 when the start must be given up (its
+  // cause then goes to the error hook).
   int createJvm();
 
   JavaVM* jvm() const { return _jvm; }
 
  private:
+  bool tryCreateJvm(FailureText& why);
+
   JavaVM* _jvm;
 };

@@ -51,7 +51,8 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
     g_agentThread = nullptr;
     g_launchRecord.reset();
   };
-  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName); };
+  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, error_hook); };
+  hooks.fail = error_hook;
   return life;
 }
 

@@ -11,6 +11,9 @@
 
 #include "launch_record.h"
 
+// Receives the text of a failure (the error hook); may be null.
+using FailureHook = void (*)(const char* text);
+
 // The signature of the invocation entry point JNI_CreateJavaVM.
 using CreateJavaVmEntry = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
 
@@ -23,10 +26,13 @@ jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& opt
 // record's static main(String[]) with the record's arguments, detach. Returns
 // the thread's exit code: the attach result when the attach failed (after
 // writing "Attach of <class> thread failed" to standard error), else 0.
-// A missing class or main method skips the call silently.
-jint run_agent_main(JavaVM* vm, const LaunchRecord& record);
+// A failed attach, or a missing class or main method (which skips the call),
+// hands its text to fail; the lookup's pending exception is described in it
+// and cleared.
+jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail);
 
 // Calls the static cleanup()V of the class on the calling thread: attach,
 // call (waiting until it returns), detach. A missing class or method calls
-// nothing. Returns false when the thread could not be attached.
-bool call_agent_cleanup(JavaVM* vm, const char* className);
+// nothing and hands its text to fail, as does a failed attach. Returns false
+// when the thread could not be attached.
+bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail);

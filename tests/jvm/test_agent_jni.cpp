@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@ using namespace std::chrono_literals;
 
 constexpr char kNoCleanupAgent[] = "com/torvik/pravend/coralind/agent/NoCleanupAgent";
 constexpr char kReturningAgent[] = "com/torvik/pravend/coralind/agent/ReturningAgent";
+constexpr char kMissingAgent[] = "com/torvik/pravend/coralind/agent/Missing";
 // Values the JVM options carry; a space in each shows that nothing splits them.
 constexpr char kInstallDirectory[] = "/opt/Korvane Quorvex";
 constexpr char kAllUsersProfile[] = "/srv/All Users";
@@ -32,6 +34,25 @@ constexpr char kUnrecognisedOption[] = "-Xkorvane-not-an-option";
 
 JavaVM* g_vm = nullptr;
 jint g_createResult = JNI_ERR;
+
+// The texts the code under test handed to its error hook.
+std::mutex g_failuresLock;
+std::vector<std::string> g_failures;
+
+void record_failure(const char* text) {
+  std::lock_guard<std::mutex> guard(g_failuresLock);
+  g_failures.push_back(text);
+}
+
+std::vector<std::string> failures() {
+  std::lock_guard<std::mutex> guard(g_failuresLock);
+  return g_failures;
+}
+
+void clear_failures() {
+  std::lock_guard<std::mutex> guard(g_failuresLock);
+  g_failures.clear();
+}
 
 // Creates the one JVM of the process on the main thread, which stays attached
 // and is the thread from which the tests look into the JVM.
@@ -175,6 +196,7 @@ class AgentJniTest : public ::testing::Test {
     ASSERT_GE(g_createResult, 0) << "JNI_CreateJavaVM failed";
     ASSERT_NE(main_env(), nullptr);
     for (const char* agent : {kAgentClassName, kNoCleanupAgent, kReturningAgent}) call_static(agent, "reset");
+    clear_failures();
   }
 
   // Never leave an agent thread blocked in main: the futures, destroyed
@@ -185,13 +207,14 @@ class AgentJniTest : public ::testing::Test {
 
   // The agent thread: run_agent_main on a thread of its own.
   std::future<jint>& start_agent_thread(LaunchRecord record) {
-    agent = std::async(std::launch::async, [record] { return run_agent_main(g_vm, record); });
+    agent = std::async(std::launch::async, [record] { return run_agent_main(g_vm, record, record_failure); });
     return agent;
   }
 
   // A stop: call_agent_cleanup on another thread.
   std::future<bool>& start_cleanup_thread(const char* className) {
-    stop = std::async(std::launch::async, [className] { return call_agent_cleanup(g_vm, className); });
+    stop = std::async(std::launch::async,
+                      [className] { return call_agent_cleanup(g_vm, className, record_failure); });
     return stop;
   }
 
@@ -241,6 +264,7 @@ TEST_F(AgentJniTest, MainGetsAnEmptyStringArrayAndBlocksUntilCleanupFromAnotherT
   EXPECT_FALSE(thread_alive(mainThread));
   EXPECT_FALSE(thread_alive(cleanupThread));
   EXPECT_EQ(attached_threads(), threadsBefore);
+  EXPECT_EQ(failures(), std::vector<std::string>{});
 }
 
 TEST_F(AgentJniTest, ArgumentsOfTheRecordReachMainInOrder) {
@@ -273,14 +297,28 @@ TEST_F(AgentJniTest, ExceptionLeftByMainDoesNotKeepTheThreadAttached) {
   EXPECT_EQ(attached_threads(), threadsBefore);
 }
 
+// A failed lookup says why, with the exception it left; that exception is
+// cleared, so the thread detaches and ends normally.
 TEST_F(AgentJniTest, MissingClassOrMainSkipsTheCallAndDetaches) {
   const int threadsBefore = attached_threads();
-  for (const char* className : {"com/torvik/pravend/coralind/agent/Missing", "java/lang/Object"}) {
-    SCOPED_TRACE(className);
-    start_agent_thread(record_for(className));
+  const struct {
+    const char* className;
+    std::string text;
+  } cases[] = {
+      {kMissingAgent, std::string("The agent did not start: class ") + kMissingAgent +
+                          " not found - java.lang.NoClassDefFoundError: " + kMissingAgent},
+      {"java/lang/Object",
+       "The agent did not start: class java/lang/Object has no static method main with signature "
+       "([Ljava/lang/String;)V - java.lang.NoSuchMethodError: static Ljava/lang/Object;.main([Ljava/lang/String;)V"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.className);
+    clear_failures();
+    start_agent_thread(record_for(c.className));
     ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(agent.get(), 0);
     EXPECT_EQ(attached_threads(), threadsBefore);
+    EXPECT_EQ(failures(), std::vector<std::string>{c.text});
   }
   EXPECT_EQ(static_int(kAgentClassName, "mainCalls"), 0);
 }
@@ -292,15 +330,23 @@ TEST_F(AgentJniTest, CleanupOfClassWithoutCleanupCallsNothing) {
   EXPECT_TRUE(stop.get());
   EXPECT_EQ(static_int(kNoCleanupAgent, "lookAlikeCalls"), 0);
   EXPECT_EQ(attached_threads(), threadsBefore);
+  EXPECT_EQ(failures(), std::vector<std::string>{std::string("The agent was not asked to clean up: class ") +
+                                                 kNoCleanupAgent +
+                                                 " has no static method cleanup with signature ()V - "
+                                                 "java.lang.NoSuchMethodError: static L" +
+                                                 kNoCleanupAgent + ";.cleanup()V"});
 }
 
 TEST_F(AgentJniTest, CleanupOfMissingClassCallsNothing) {
   const int threadsBefore = attached_threads();
-  start_cleanup_thread("com/torvik/pravend/coralind/agent/Missing");
+  start_cleanup_thread(kMissingAgent);
   ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(stop.get());
   EXPECT_EQ(static_int(kAgentClassName, "cleanupCalls"), 0);
   EXPECT_EQ(attached_threads(), threadsBefore);
+  EXPECT_EQ(failures(), std::vector<std::string>{std::string("The agent was not asked to clean up: class ") +
+                                                 kMissingAgent + " not found - java.lang.NoClassDefFoundError: " +
+                                                 kMissingAgent});
 }
 
 TEST_F(AgentJniTest, CleanupBeforeMainLetsALaterMainReturnAtOnce) {
