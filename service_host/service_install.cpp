@@ -8,6 +8,7 @@
 #include <string>
 
 #include "error_text.h"
+#include "event_log.h"
 #include "install_text.h"
 #include "service_identity.h"
 #include "win_handle.h"
@@ -73,6 +74,7 @@ void create_and_start(const char* modulePath) {
     return;
   }
   set_description();  // a description that cannot be written is not worth a message
+  register_event_source(modulePath);  // nor is an event source
   print("%s installed.\n", kDisplayName);
   if (StartServiceA(service.get(), 0, nullptr)) print("Service started.\n");
 }
@@ -118,8 +120,10 @@ void remove_service() {
     else
       print("\n%s failed to stop.\n", kDisplayName);
   }
-  if (DeleteService(service.get()))
+  if (DeleteService(service.get())) {
     print("%s removed.\n", kDisplayName);
-  else
+    remove_event_source();  // a service that stays keeps its event source
+  } else {
     print("DeleteService failed - %s\n", last_error_text());
+  }
 }
