@@ -7,6 +7,7 @@ Environment (set by tests/windows/service_host/CMakeLists.txt):
   OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, OSTRAD_TEST_WORK (scratch folder).
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -160,6 +161,59 @@ def ping_runs(folder):
             return sum(1 for line in runs if line.strip())
     except FileNotFoundError:
         return 0
+
+
+# With this WINEDEBUG, Wine's ReportEventW (behind ReportEventA) writes each
+# error event's text to the process's standard error, and nothing else is
+# written there: one line "[<tid>:]err:eventlog:ReportEventW L"<text>"".
+EVENTLOG_WINEDEBUG = "-all,err+eventlog"
+_EVENT_LINE = re.compile(r'^(?:[0-9a-f]+:)?err:eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
+_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+
+
+def _unescape(body):
+    """Wine's debug form of a wide string: \\n, \\r, \\t, \\", \\\\ and
+    \\XXXX (four hex digits) for other characters outside ASCII's printable range."""
+    text, i = [], 0
+    while i < len(body):
+        if body[i] == "\\" and body[i + 1] in _ESCAPES:
+            text.append(_ESCAPES[body[i + 1]])
+            i += 2
+        elif body[i] == "\\":
+            text.append(chr(int(body[i + 1:i + 5], 16)))
+            i += 5
+        else:
+            text.append(body[i])
+            i += 1
+    return "".join(text)
+
+
+def split_event_lines(stderr):
+    """Standard error text (written under EVENTLOG_WINEDEBUG) as (event texts,
+    other lines). Each event text is (text, cut): Wine prints about 290
+    characters of a text at most, and cut is True when it printed less than all."""
+    texts, others = [], []
+    for line in stderr.splitlines():
+        match = _EVENT_LINE.match(line)
+        if match:
+            texts.append((_unescape(match.group(1)), match.group(2) is not None))
+        elif line.strip():
+            others.append(line)
+    return texts, others
+
+
+def event_text_matches(seen, expected):
+    """seen: (text, cut) from split_event_lines. expected: a whole text, or
+    (before, code, after) for before + "<the system's text> (0x<code>)" + after.
+    A cut text matches when the expected one begins with it."""
+    text, cut = seen
+    if isinstance(expected, tuple):
+        before, code, after = expected
+        match = re.match(re.escape(before) + r"(\S.*? \(0x%x\))" % code, text)
+        if not match:
+            return False
+        expected = before + match.group(1) + after
+    return expected.startswith(text) if cut else expected == text
 
 
 # The 64-bit loader runs a 64-bit program in its own Linux process. "wine"

@@ -9,6 +9,8 @@ import winetest
 
 AGENT = fx.AGENT_CLASS
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
+# Standard error then shows every event the run writes: a stop writes none.
+EVENTS_SHOWN = {"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}
 
 
 class DebugHost:
@@ -58,7 +60,7 @@ class ForegroundRun(unittest.TestCase):
         fx.unregister_installation()
 
     def test_start_then_ctrl_c_calls_cleanup_and_ends_with_status_0(self):
-        host = DebugHost("full_run")
+        host = DebugHost("full_run", env=EVENTS_SHOWN)
         main = host.wait_for("main_entered")
         self.assertIsNone(host.process.poll())
         host.ctrl_c()
@@ -153,22 +155,22 @@ class StopAtAnyMoment(unittest.TestCase):
         fx.unregister_installation()
 
     def test_ctrl_c_during_the_probe_gives_the_start_up_at_once(self):
-        host = DebugHost("stop_in_probe", ping_status=1)
+        host = DebugHost("stop_in_probe", ping_status=1, env=EVENTS_SHOWN)
         self.assertTrue(winetest.wait_until(lambda: fx.ping_runs(host.work) >= 1, 30))
         stopped_at = time.monotonic()
         host.ctrl_c()
         self.assertEqual(host.finish(timeout=30), 0)
         self.assertLess(time.monotonic() - stopped_at, 8, "the probe's pause was not cut short")
-        self.assertEqual(host.stdout, STOPPING)
+        self.assertEqual((host.stdout, host.stderr), (STOPPING, ""))
         self.assertEqual(fx.ping_runs(host.work), 1)
         self.assertEqual(fx.events(host.journal(), "create_vm"), [])
 
     def test_ctrl_c_during_jvm_creation_never_launches_the_agent(self):
-        host = DebugHost("stop_in_create", create_ms=3000)
+        host = DebugHost("stop_in_create", create_ms=3000, env=EVENTS_SHOWN)
         host.wait_for("create_vm")
         host.ctrl_c()
         self.assertEqual(host.finish(), 0)
-        self.assertEqual(host.stdout, STOPPING)
+        self.assertEqual((host.stdout, host.stderr), (STOPPING, ""))
         journal = host.journal()
         self.assertEqual(fx.events(journal, "main_entered"), [])
         self.assertEqual(fx.events(journal, "cleanup_entered"), [])
@@ -189,64 +191,122 @@ class StopAtAnyMoment(unittest.TestCase):
         self.assertEqual(len(fx.events(journal, "cleanup_returned")), 1)
 
 
+GIVEN_UP = "Start given up: "
+KEY = '"HKEY_LOCAL_MACHINE\\%s"' % fx.APP_PATHS_KEY.split("\\", 1)[1]
+NO_PATH_VALUE = GIVEN_UP + 'the registry key %s has no "Path" value' % KEY
+LONG_NAME = "x" * 1100
+
+
+def register_value(name, data_of=winetest.windows_path, kind="REG_SZ"):
+    """A register function for DebugHost: one App Paths value from the folder."""
+    return lambda folder: fx.set_app_paths_value(name, data_of(folder), kind)
+
+
+def path_bytes(folder):
+    return winetest.windows_path(folder).encode("latin-1")
+
+
+def directory(host):
+    return winetest.windows_path(host.install)
+
+
+def journal_is_empty(test, host):
+    test.assertEqual(host.journal(), [])
+
+
+def loaded_library_only(test, host):
+    test.assertEqual(len(fx.events(host.journal(), "dll_loaded", name="jvm_noentry")), 1)
+    test.assertEqual(fx.events(host.journal(), "create_vm"), [])
+
+
+def creation_refused(test, host):
+    test.assertEqual(fx.events(host.journal(), "create_vm_result")[0]["result"], "-1")
+
+
+def exception_described_and_cleared(test, host):
+    """The lookup's exception was taken, cleared before any other JNI call,
+    and the agent thread detached with nothing pending."""
+    journal = host.journal()
+    test.assertEqual(fx.events(journal, "call_with_pending_exception"), [])
+    test.assertGreaterEqual(len(fx.events(journal, "exception_clear")), 1)
+    main_lookup = (fx.events(journal, "find_class", name=AGENT, found=0) or
+                   fx.events(journal, "get_static_method", name="main"))[0]
+    detach = [e for e in fx.events(journal, "detach") if e["tid"] == main_lookup["tid"]]
+    test.assertEqual([e["pending_exception"] for e in detach], ["0"])
+
+
+# Every way the start is given up (or the agent not started) in the
+# foreground: (case, DebugHost arguments, the one event text as a function of
+# the host (see fx.event_text_matches), a further check of the journal).
+GIVEN_UP_CASES = [
+    ("missing App Paths key", dict(register=None),
+     lambda host: (GIVEN_UP + "the registry key %s cannot be opened - " % KEY, 0x2, ""), journal_is_empty),
+    ("key with only the unnamed default value", dict(register=register_value(None)),
+     lambda host: NO_PATH_VALUE, journal_is_empty),
+    ('value named "path"', dict(register=register_value("path")), lambda host: NO_PATH_VALUE, journal_is_empty),
+    ('value named "PATH"', dict(register=register_value("PATH")), lambda host: NO_PATH_VALUE, journal_is_empty),
+    ("Path value too long for its buffer",
+     dict(register=register_value("Path", lambda folder: winetest.windows_path(folder) + "\\" + LONG_NAME)),
+     lambda host: GIVEN_UP + 'the "Path" value of the registry key %s holds %d bytes, more than its 1024-byte buffer'
+     % (KEY, len(directory(host)) + 1 + len(LONG_NAME) + 1), journal_is_empty),
+    ("Path value without its terminating zero",
+     dict(register=register_value("Path", lambda folder: path_bytes(folder).hex(), "REG_BINARY")),
+     lambda host: GIVEN_UP + 'the "Path" value of the registry key %s has no terminating zero in its %d bytes: "%s"'
+     % (KEY, len(directory(host)), directory(host)), journal_is_empty),
+    ("missing jvm library", dict(dll=None),
+     lambda host: (GIVEN_UP + 'the library "jvm" cannot be loaded - ', 0x7e,
+                   "; searched first: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
+    ("library without the creation entry", dict(dll="noentry"),
+     lambda host: GIVEN_UP + 'the library "%s" has no entry point "JNI_CreateJavaVM"'
+     % fx.events(host.journal(), "dll_loaded")[0]["text"], loaded_library_only),
+    ("JVM creation refused", dict(scenario="refuse"),
+     lambda host: GIVEN_UP + "JNI_CreateJavaVM returned -1 (JNI_ERR)", creation_refused),
+    ("missing agent class", dict(scenario="no_class"),
+     lambda host: "The agent did not start: class %s not found - java.lang.NoClassDefFoundError: %s" % (AGENT, AGENT),
+     exception_described_and_cleared),
+    ("agent class without main", dict(scenario="no_main"),
+     lambda host: "The agent did not start: class %s has no static method main with signature ([Ljava/lang/String;)V"
+     " - java.lang.NoSuchMethodError: static L%s;.main([Ljava/lang/String;)V" % (AGENT, AGENT),
+     exception_described_and_cleared),
+]
+
+
 class StartGivenUp(unittest.TestCase):
-    """Each of these ends the run by itself, silently, with status 0."""
+    """Each of these ends the run by itself with status 0 and a silent
+    console, and writes exactly one error event, which names its cause."""
 
     def tearDown(self):
         fx.unregister_installation()
 
-    def assert_given_up(self, host):
+    def test_each_cause_ends_the_run_with_its_one_event(self):
+        for index, (case, arguments, expected_text, check) in enumerate(GIVEN_UP_CASES):
+            with self.subTest(case):
+                host = DebugHost("given_up_%d" % index, env={"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}, **arguments)
+                self.assertEqual(host.finish(), 0)
+                self.assertEqual(host.stdout, "")
+                texts, others = fx.split_event_lines(host.stderr)
+                self.assertEqual(others, [])
+                self.assertEqual(len(texts), 1, texts)
+                expected = expected_text(host)
+                self.assertTrue(fx.event_text_matches(texts[0], expected), "%r\n%r" % (texts[0], expected))
+                self.assertEqual(fx.events(host.journal(), "main_entered"), [])
+                if check:
+                    check(self, host)
+
+    def test_the_event_is_an_error_with_one_string_from_the_message_table(self):
+        # Wine's stubs of the event log functions trace their arguments.
+        host = DebugHost("event_call", scenario="refuse", env={"WINEDEBUG": "-all,fixme+advapi"})
         self.assertEqual(host.finish(), 0)
-        self.assertEqual(host.stdout + host.stderr, "")
-        self.assertEqual(fx.events(host.journal(), "main_entered"), [])
-
-    def test_missing_app_paths_key(self):
-        host = DebugHost("no_key", register=None)
-        self.assert_given_up(host)
-        self.assertEqual(host.journal(), [])
-
-    def test_key_with_only_the_unnamed_default_value(self):
-        host = DebugHost("default_only",
-                         register=lambda folder: fx.set_app_paths_value(None, winetest.windows_path(folder)))
-        self.assert_given_up(host)
-        self.assertEqual(host.journal(), [])
-
-    def test_value_named_in_another_case(self):
-        for name in ("path", "PATH"):
-            with self.subTest(name=name):
-                host = DebugHost("case_" + name,
-                                 register=lambda folder: fx.set_app_paths_value(name, winetest.windows_path(folder)))
-                self.assert_given_up(host)
-                self.assertEqual(host.journal(), [])
-
-    def test_path_value_too_long_for_its_buffer(self):
-        def register_long_value(folder):
-            fx.set_app_paths_value("Path", winetest.windows_path(folder) + "\\" + "x" * 1100)
-        host = DebugHost("long_value", register=register_long_value)
-        self.assert_given_up(host)
-        self.assertEqual(host.journal(), [])
-
-    def test_path_value_without_its_terminating_zero(self):
-        def register_unterminated(folder):
-            data = winetest.windows_path(folder).encode("latin-1").hex()
-            fx.set_app_paths_value("Path", data, kind="REG_BINARY")
-        host = DebugHost("unterminated", register=register_unterminated)
-        self.assert_given_up(host)
-        self.assertEqual(host.journal(), [])
-
-    def test_missing_jvm_library(self):
-        self.assert_given_up(DebugHost("no_dll", dll=None))
-
-    def test_library_without_the_creation_entry(self):
-        host = DebugHost("no_entry", dll="noentry")
-        self.assert_given_up(host)
-        self.assertEqual(len(fx.events(host.journal(), "dll_loaded", name="jvm_noentry")), 1)
-        self.assertEqual(fx.events(host.journal(), "create_vm"), [])
-
-    def test_jvm_creation_refused(self):
-        host = DebugHost("refuse", scenario="refuse")
-        self.assert_given_up(host)
-        self.assertEqual(fx.events(host.journal(), "create_vm_result")[0]["result"], "-1")
+        calls = [line.split(":", 3)[-1] for line in host.stderr.splitlines() if ":fixme:advapi:" in line]
+        # RegisterEventSourceA, ReportEventA, DeregisterEventSource, in this order
+        # (Wine's A functions trace their W forms' calls too).
+        self.assertRegex(calls[0], r'^RegisterEventSourceA \(\(null\),"KorvaneQuorvexAgent"\)')
+        report = [call for call in calls if call.startswith("ReportEventA ")]
+        self.assertEqual(len(report), 1, calls)
+        # handle, type EVENTLOG_ERROR_TYPE, category 0, the message's id, no SID, one string, no data
+        fields = report[0][len("ReportEventA ("):].split(",")
+        self.assertEqual(fields[1:7], ["0x0001", "0x0000", "0xc0000001", "0000000000000000", "0x0001", "0x00000000"])
+        self.assertTrue(calls[-1].startswith("DeregisterEventSource"), calls)
 
 
 if __name__ == "__main__":

@@ -51,6 +51,13 @@ struct FakeObject {
   Kind kind;
   std::string text;  // class name, string contents or exception class
   std::vector<jobject> elements;
+  std::string message;  // an exception's message
+};
+
+// An exception left pending on a thread, as a real JVM would leave it.
+struct Pending {
+  std::string exceptionClass;  // slash form
+  std::string message;
 };
 
 struct FakeMethod {
@@ -58,17 +65,18 @@ struct FakeMethod {
   const char* signature;
 };
 
-FakeObject stringClass{Kind::Class, kStringClass, {}};
-FakeObject agentClass{Kind::Class, kAgentClass, {}};
+FakeObject stringClass{Kind::Class, kStringClass, {}, {}};
+FakeObject agentClass{Kind::Class, kAgentClass, {}, {}};
 FakeMethod mainMethod{"main", "([Ljava/lang/String;)V"};
 FakeMethod cleanupMethod{"cleanup", "()V"};
+FakeMethod toStringMethod{"toString", "()Ljava/lang/String;"};  // of any object this JVM knows
 
 // State shared by the host's threads, under stateLock.
 SRWLOCK stateLock = SRWLOCK_INIT;
 std::vector<std::unique_ptr<FakeObject>> createdObjects;  // live until the process ends
 std::set<const void*> knownObjects;
 std::set<DWORD> attachedThreads;
-std::map<DWORD, std::string> pendingExceptions;  // thread id -> exception class
+std::map<DWORD, Pending> pendingExceptions;  // by thread id
 DWORD creatorThread = 0;
 bool vmCreated = false;
 
@@ -95,7 +103,7 @@ void register_known(const void* object) {
 
 FakeObject* new_object(Kind kind, const std::string& text) {
   StateGuard guard;
-  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}}));
+  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}, {}}));
   FakeObject* object = createdObjects.back().get();
   knownObjects.insert(object);
   return object;
@@ -118,12 +126,13 @@ const char* describe_method(jmethodID method) {
   if (!method) return "null";
   if (method == reinterpret_cast<jmethodID>(&mainMethod)) return mainMethod.name;
   if (method == reinterpret_cast<jmethodID>(&cleanupMethod)) return cleanupMethod.name;
+  if (method == reinterpret_cast<jmethodID>(&toStringMethod)) return toStringMethod.name;
   return "invalid";
 }
 
-void throw_pending(const char* exceptionClass) {
+void throw_pending(const char* exceptionClass, const std::string& message) {
   StateGuard guard;
-  pendingExceptions[GetCurrentThreadId()] = exceptionClass;
+  pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message};
 }
 
 bool exception_pending() {
@@ -196,7 +205,7 @@ jclass JNICALL FindClass(JNIEnv*, const char* name) {
   if (name && std::string(name) == kStringClass) found = &stringClass;
   if (name && std::string(name) == kAgentClass && settings.scenario != Scenario::NoClass) found = &agentClass;
   journal("find_class name=%s found=%d", name ? name : "(null)", found ? 1 : 0);
-  if (!found) throw_pending("java/lang/NoClassDefFoundError");
+  if (!found) throw_pending("java/lang/NoClassDefFoundError", name ? name : "");
   return reinterpret_cast<jclass>(found);
 }
 
@@ -214,7 +223,10 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const
   }
   journal("get_static_method class=%s name=%s sig=%s found=%d", describe_class(cls), method.c_str(),
           signature.c_str(), found ? 1 : 0);
-  if (!found) throw_pending("java/lang/NoSuchMethodError");
+  // HotSpot's message names the method as a static one of the class.
+  if (!found)
+    throw_pending("java/lang/NoSuchMethodError",
+                  "static L" + std::string(describe_class(cls)) + ";." + method + signature);
   return reinterpret_cast<jmethodID>(found);
 }
 
@@ -270,7 +282,7 @@ void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray arrayHandle, jsize inde
   journal("set_object_array_element index=%ld valid=%d text=%s", static_cast<long>(index), valid ? 1 : 0,
           element && element->kind == Kind::String ? element->text.c_str() : "(not a string)");
   if (valid) array->elements[static_cast<size_t>(index)] = value;
-  else throw_pending("java/lang/ArrayIndexOutOfBoundsException");
+  else throw_pending("java/lang/ArrayIndexOutOfBoundsException", "Index " + std::to_string(index));
 }
 
 jboolean JNICALL ExceptionCheck(JNIEnv*) {
@@ -280,15 +292,83 @@ jboolean JNICALL ExceptionCheck(JNIEnv*) {
 }
 
 jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
-  std::string exceptionClass;
+  Pending pending;
   {
     StateGuard guard;
-    auto pending = pendingExceptions.find(GetCurrentThreadId());
-    if (pending != pendingExceptions.end()) exceptionClass = pending->second;
+    auto found = pendingExceptions.find(GetCurrentThreadId());
+    if (found != pendingExceptions.end()) pending = found->second;
   }
+  const std::string& exceptionClass = pending.exceptionClass;
   journal("exception_occurred class=%s", exceptionClass.empty() ? "null" : exceptionClass.c_str());
   if (exceptionClass.empty()) return nullptr;
-  return reinterpret_cast<jthrowable>(new_object(Kind::Throwable, exceptionClass));
+  FakeObject* thrown = new_object(Kind::Throwable, exceptionClass);
+  thrown->message = pending.message;
+  return reinterpret_cast<jthrowable>(thrown);
+}
+
+// The class of an exception (what the host asks to describe one).
+jclass JNICALL GetObjectClass(JNIEnv*, jobject object) {
+  enter("GetObjectClass");
+  const FakeObject* found = lookup(object);
+  std::string className = "invalid";
+  if (found && found->kind == Kind::Throwable) className = found->text;
+  if (found && found->kind == Kind::String) className = kStringClass;
+  journal("get_object_class class=%s", className.c_str());
+  if (className == "invalid") return nullptr;
+  return reinterpret_cast<jclass>(new_object(Kind::Class, className));
+}
+
+// Only toString()Ljava/lang/String; is known, on every class.
+jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
+  enter("GetMethodID");
+  const std::string method = name ? name : "(null)";
+  const std::string signature = sig ? sig : "(null)";
+  const bool found = lookup(cls) && method == toStringMethod.name && signature == toStringMethod.signature;
+  journal("get_method class=%s name=%s sig=%s found=%d", describe_class(cls), method.c_str(), signature.c_str(),
+          found ? 1 : 0);
+  if (!found) throw_pending("java/lang/NoSuchMethodError", method);
+  return found ? reinterpret_cast<jmethodID>(&toStringMethod) : nullptr;
+}
+
+// toString of an exception: "<class in dotted form>: <message>", as Throwable's.
+jobject call_object(const char* via, jobject object, jmethodID method) {
+  enter(via);
+  const FakeObject* target = lookup(object);
+  journal("call_object via=%s method=%s", via, describe_method(method));
+  if (!target || method != reinterpret_cast<jmethodID>(&toStringMethod)) return nullptr;
+  std::string text = target->text;
+  if (target->kind == Kind::Throwable) {
+    for (char& c : text)
+      if (c == '/') c = '.';
+    if (!target->message.empty()) text += ": " + target->message;
+  }
+  return reinterpret_cast<jobject>(new_object(Kind::String, text));
+}
+
+jobject JNICALL CallObjectMethod(JNIEnv*, jobject object, jmethodID method, ...) {
+  return call_object("CallObjectMethod", object, method);
+}
+
+jobject JNICALL CallObjectMethodV(JNIEnv*, jobject object, jmethodID method, va_list) {
+  return call_object("CallObjectMethodV", object, method);
+}
+
+jobject JNICALL CallObjectMethodA(JNIEnv*, jobject object, jmethodID method, const jvalue*) {
+  return call_object("CallObjectMethodA", object, method);
+}
+
+const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* isCopy) {
+  enter("GetStringUTFChars");
+  const FakeObject* found = lookup(text);
+  const bool valid = found && found->kind == Kind::String;
+  journal("get_string_utf_chars valid=%d", valid ? 1 : 0);
+  if (isCopy) *isCopy = JNI_FALSE;
+  return valid ? found->text.c_str() : nullptr;
+}
+
+void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
+  enter("ReleaseStringUTFChars");
+  journal("release_string_utf_chars");
 }
 
 void JNICALL ExceptionClear(JNIEnv*) {
@@ -399,6 +479,13 @@ void build_tables() {
   nativeTable.ExceptionCheck = ExceptionCheck;
   nativeTable.ExceptionOccurred = ExceptionOccurred;
   nativeTable.ExceptionClear = ExceptionClear;
+  nativeTable.GetObjectClass = GetObjectClass;
+  nativeTable.GetMethodID = GetMethodID;
+  nativeTable.CallObjectMethod = CallObjectMethod;
+  nativeTable.CallObjectMethodV = CallObjectMethodV;
+  nativeTable.CallObjectMethodA = CallObjectMethodA;
+  nativeTable.GetStringUTFChars = GetStringUTFChars;
+  nativeTable.ReleaseStringUTFChars = ReleaseStringUTFChars;
   theEnv.functions = &nativeTable;
 
   invokeTable.DestroyJavaVM = DestroyJavaVM;
