@@ -156,6 +156,33 @@ def force_remove_service():
     winetest.wait_until(lambda: status() is None, 10, interval=0.3)
 
 
+# The fixture's script that starts the prefix's Wine session (tools/wine-prefix.sh).
+WINE_PREFIX_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(winetest.__file__)))),
+                                  "tools", "wine-prefix.sh")
+
+
+def restart_wine_session(stderr_path, winedebug):
+    """Restarts the prefix's Wine session (its persistent wineserver and
+    services.exe; the registry, and so every registration, stays) so that
+    services.exe, and every service it starts, write Wine's debug output for
+    winedebug to the file stderr_path. services.exe takes its standard error
+    and WINEDEBUG from the first program of the session."""
+    env = winetest.wine_env({"WINEDEBUG": winedebug})
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    subprocess.run(["wineserver", "-k"], **quiet)
+    subprocess.run(["wineserver", "-w"], **quiet)
+    subprocess.run(["wineserver", "-p"], **quiet)
+    with open(stderr_path, "wb") as log:
+        subprocess.run(["wine", "cmd", "/c", "exit", "0"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=log, env=env, timeout=120)
+
+
+def restore_wine_session():
+    """Restarts the session as the test fixture starts it, for the tests that follow."""
+    subprocess.run([WINE_PREFIX_SCRIPT, "start", os.environ["WINEPREFIX"]], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+
+
 class ServiceTestCase:
     """Mixin: a scratch folder with a sample installation registered in App
     Paths, and a clean SCM before and after each test."""

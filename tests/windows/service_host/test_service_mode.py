@@ -98,8 +98,12 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
         self.assert_no_process_left()
 
-    def test_refused_jvm_start_ends_the_service_stopped(self):
+    def test_refused_jvm_start_ends_the_service_stopped_and_says_why(self):
         self.make_installation("refused", scenario="refuse")
+        # The service's standard error, where Wine shows its events.
+        events_log = os.path.join(self.work, "services-stderr.log")
+        self.addCleanup(sh.restore_wine_session)
+        sh.restart_wine_session(events_log, fx.EVENTLOG_WINEDEBUG)
         watcher = sh.Watcher()
         self.addCleanup(watcher.kill)
         install_quietly(self)
@@ -110,6 +114,9 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual([e["result"] for e in fx.events(journal, "create_vm_result")], ["-1"])
         self.assertEqual(fx.events(journal, "main_entered"), [])
         self.assert_no_process_left()
+        with open(events_log, encoding="latin-1") as log:
+            texts, _ = fx.split_event_lines(log.read())
+        self.assertEqual(texts, [("Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", False)])
 
     def test_agent_main_returning_by_itself_ends_the_service_without_cleanup(self):
         self.make_installation("returns", scenario="returns", main_ms=1500)
@@ -131,6 +138,12 @@ class WithoutScm(unittest.TestCase):
             status, out, _ = sh.ostrad(*args, timeout=60)
             self.assertEqual((status, out), (0, "Wait while service is started...\n"), args)
         self.assertTrue(sh.no_ostrad_left())
+
+    def test_the_failed_dispatcher_start_goes_to_the_event_log(self):
+        result = winetest.run([os.environ["OSTRAD_EXE"]], timeout=60, env={"WINEDEBUG": fx.EVENTLOG_WINEDEBUG})
+        self.assertEqual(winetest.text(result.stdout), "Wait while service is started...\n")
+        texts, others = fx.split_event_lines(winetest.text(result.stderr))
+        self.assertEqual((texts, others), ([("serviceStartCtrlDispatcher failed.", False)], []))
 
 
 if __name__ == "__main__":
