@@ -13,6 +13,8 @@ import winetest
 SERVICE = "KorvaneQuorvexAgent"
 DISPLAY = "Korvane Quorvex Agent"
 SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE
+APPLICATION_LOG_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application"
+EVENT_SOURCE_KEY = APPLICATION_LOG_KEY + "\\" + SERVICE
 DESCRIPTION = "Monitors Korvane storage controllers and provides remote management capabilities."
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
 
@@ -141,9 +143,31 @@ def remove_service_ping():
         pass
 
 
+def event_source():
+    """The values of the service's event source key as {name: (type, data)},
+    or None when the key is missing."""
+    code, text = winetest.reg("query", EVENT_SOURCE_KEY)
+    if code != 0:
+        return None
+    values = {}
+    for line in text.splitlines():
+        fields = line.split(None, 2)
+        if len(fields) >= 2 and fields[1].startswith("REG_"):
+            values[fields[0]] = (fields[1], fields[2] if len(fields) == 3 else "")
+    return values
+
+
+def event_source_keys():
+    """The keys under the Application log named after the service."""
+    _, text = winetest.reg("query", APPLICATION_LOG_KEY)
+    return [line for line in text.splitlines() if line.lower().endswith("\\" + SERVICE.lower())]
+
+
 def force_remove_service():
-    """Leaves no service and no service process behind, whatever a test did."""
+    """Leaves no service, no event source and no service process behind,
+    whatever a test did."""
     remove_service_ping()
+    winetest.reg("delete", EVENT_SOURCE_KEY, "/f")
     if status() is not None:
         winetest.run(["sc", "stop", SERVICE], timeout=60)
         wait_for_state(STOPPED, 20)

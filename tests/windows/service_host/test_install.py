@@ -20,9 +20,16 @@ REMOVED = "Korvane Quorvex Agent removed.\n"
 NOT_PRESENT = re.compile(r"Service not present - \S.* \(0x424\)\n\Z")
 
 
+def own_event_source():
+    """The event source as installation registers it: the program itself holds the messages."""
+    return {"EventMessageFile": ("REG_EXPAND_SZ", winetest.windows_path(os.environ["OSTRAD_EXE"])),
+            "TypesSupported": ("REG_DWORD", "0x7")}
+
+
 class Install(sh.ServiceTestCase, unittest.TestCase):
     def test_install_registers_describes_and_starts_then_remove_stops_and_deletes(self):
         self.make_installation("install")
+        self.assertIsNone(sh.event_source())
         status, out, seconds = sh.ostrad("-i")
         self.assertEqual((status, out), (0, INSTALLED))
         self.assertGreaterEqual(seconds, 2.0)  # the pause after installation
@@ -39,6 +46,7 @@ class Install(sh.ServiceTestCase, unittest.TestCase):
         self.assertRegex(text, r"Description\s+REG_SZ\s+%s\n" % re.escape(sh.DESCRIPTION))
         code, lines = sh.scprobe("descsize", sh.SERVICE)
         self.assertEqual(lines[0]["line"], "type=1 size=%d" % (len(sh.DESCRIPTION) + 1))  # zero counted
+        self.assertEqual(sh.event_source(), own_event_source())
 
         self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
         self.assertTrue(fx.wait_for_event(self.install, "main_entered", 10))
@@ -46,6 +54,7 @@ class Install(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual((status, out), (0, STOPPED_AND_REMOVED))
         self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
         self.assertIsNone(sh.status())
+        self.assertIsNone(sh.event_source())
         self.assert_no_process_left()
 
     def test_install_when_present_fails_with_service_exists_and_pauses(self):
@@ -60,11 +69,14 @@ class Install(sh.ServiceTestCase, unittest.TestCase):
 
 class Remove(sh.ServiceTestCase, unittest.TestCase):
     def test_remove_when_absent_says_service_not_present(self):
+        # An event source without its service is not removal's to delete.
+        winetest.reg("add", sh.EVENT_SOURCE_KEY, "/v", "TypesSupported", "/t", "REG_DWORD", "/d", "7", "/f")
         for option in ("-r", "/UNREGSERVER"):
             status, out, seconds = sh.ostrad(option)
             self.assertEqual(status, 0)
             self.assertRegex(out, NOT_PRESENT)
             self.assertLess(seconds, 2.0, "removal has no pause")
+        self.assertEqual(sh.event_source(), {"TypesSupported": ("REG_DWORD", "0x7")})
 
     def test_remove_of_a_stopped_service_prints_no_stopping_line(self):
         # A refused JVM start leaves the service stopped by itself.
@@ -114,6 +126,8 @@ class Reinstall(sh.ServiceTestCase, unittest.TestCase):
 
         status, out, _ = sh.ostrad("/REGSERVER")
         self.assertEqual((status, out), (0, STOPPED_AND_REMOVED + INSTALLED))
+        self.assertEqual(len(sh.event_source_keys()), 1)
+        self.assertEqual(sh.event_source(), own_event_source())
         self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
         self.assertTrue(winetest.wait_until(lambda: len(fx.events(self.journal(), "main_entered")) == 2, 10))
         journal = self.journal()

@@ -1,5 +1,6 @@
 """Ostrad.exe as a file: its version resource, read back under Wine through
-GetFileVersionInfoA / VerQueryValueA (verinfo.exe), and its PE headers and
+GetFileVersionInfoA / VerQueryValueA (verinfo.exe), its event message table
+(read as Event Viewer reads it, through FormatMessageA), and its PE headers and
 import table (it must run on a bare Windows host: system DLLs only)."""
 import os
 import struct
@@ -64,6 +65,28 @@ class VersionResourceTest(unittest.TestCase):
         code, pairs = read_version_resource(os.environ["FAKE_JVM_DLL"])
         self.assertEqual(code, 1)
         self.assertEqual(pairs, [])
+
+
+# The one message of the table, as the program reports its events: severity
+# error, id 1.
+EVENT_MESSAGE_ID = "c0000001"
+
+
+def formatted_message(message_id, text):
+    """verinfo -m: (exit code, the message formatted with text, line ends as "\\n")."""
+    result = winetest.run([VERINFO_EXE, "-m", winetest.windows_path(OSTRAD_EXE), message_id, text], timeout=60)
+    return result.returncode, winetest.text(result.stdout).replace("\r", "")
+
+
+class MessageTableTest(unittest.TestCase):
+    def test_the_event_message_shows_the_text_as_given(self):
+        # Insertion strings are not formatted again: a path may hold "%".
+        for text in ("Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", 'C:\\50% "of" %1 %%2 %n'):
+            self.assertEqual(formatted_message(EVENT_MESSAGE_ID, text), (0, "[%s\n]\n" % text))
+
+    def test_there_is_no_other_message(self):
+        for message_id in ("1", "c0000002"):
+            self.assertEqual(formatted_message(message_id, "x"), (1, ""))
 
 
 def pe_headers(data):

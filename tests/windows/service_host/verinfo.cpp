@@ -5,16 +5,44 @@
 //   entry), then <Name>=<text> for each string of block 040904B0 (a missing
 //   string prints <Name>=(missing)).
 // Exit status 1 when the file has no readable version resource.
+//
+// verinfo -m <file> <message id, hex> <text>: prints the file's message
+// <id> formatted with <text> as its one insertion string, as Event Viewer
+// formats an event of a source whose EventMessageFile is <file>, between
+// "[" and "]". Exit status 1 when the file has no such message.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
 
 const char* const kStringNames[] = {"CompanyName",      "FileDescription", "FileVersion",   "InternalName",
                                     "OriginalFilename", "ProductName",     "ProductVersion"};
+
+int print_message(const char* file, const char* id, const char* text) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    std::fprintf(stderr, "cannot load %s (error %lu)\n", file, GetLastError());
+    return 1;
+  }
+  char message[4096];
+  const DWORD_PTR insertions[] = {reinterpret_cast<DWORD_PTR>(text)};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module,
+                                      std::strtoul(id, nullptr, 16), 0, message, sizeof message,
+                                      reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(insertions)));
+  const DWORD error = GetLastError();
+  FreeLibrary(module);
+  if (length == 0) {
+    std::fprintf(stderr, "no message %s (error %lu)\n", id, error);
+    return 1;
+  }
+  std::printf("[%s]\n", message);
+  return 0;
+}
 
 void print_version(const char* key, DWORD high, DWORD low) {
   std::printf("%s=%lu.%lu.%lu.%lu\n", key, static_cast<unsigned long>(HIWORD(high)),
@@ -25,8 +53,9 @@ void print_version(const char* key, DWORD high, DWORD low) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "-m") == 0) return print_message(argv[2], argv[3], argv[4]);
   if (argc != 2) {
-    std::fprintf(stderr, "usage: verinfo <file>\n");
+    std::fprintf(stderr, "usage: verinfo <file> | verinfo -m <file> <id> <text>\n");
     return 2;
   }
   DWORD ignored = 0;
