@@ -1,7 +1,6 @@
 #include "agent_jni.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "failure_text.h"
 

@@ -18,31 +18,34 @@ FailureText compose(const char* format, ...) {
   va_start(arguments, format);
   const int length = std::vsnprintf(failure.text, sizeof failure.text, format, arguments);
   va_end(arguments);
-  // Cut short: say so at the end rather than end in the middle of a word.
+  // A text cut at the bound ends in "...", so that no one takes it for whole.
   if (length >= static_cast<int>(sizeof failure.text)) std::memcpy(failure.text + sizeof failure.text - 4, "...", 4);
   return failure;
 }
 
-// "<system text> (0x<code>)", or the code alone when there is no usable text.
-struct SystemError {
+// A part of a failure text.
+struct Part {
   char text[kLastErrorTextSize];
-  SystemError(const char* systemText, unsigned long code) {
-    compose_last_error_text(systemText, code, text, sizeof text);
-    if (text[0] == '\0') std::snprintf(text, sizeof text, "(0x%lx)", code);
-  }
 };
 
+// "<system text> (0x<code>)", or the code alone when there is no usable text.
+Part system_error(const char* systemText, unsigned long code) {
+  Part part;
+  compose_last_error_text(systemText, code, part.text, sizeof part.text);
+  if (part.text[0] == '\0') std::snprintf(part.text, sizeof part.text, "(0x%lx)", code);
+  return part;
+}
+
 // "<n> (<JNI name>)", or the number alone when JNI does not name it.
-struct JniResult {
-  char text[40];
-  explicit JniResult(long result) {
-    const char* name = jni_result_name(result);
-    if (name != nullptr)
-      std::snprintf(text, sizeof text, "%ld (%s)", result, name);
-    else
-      std::snprintf(text, sizeof text, "%ld", result);
-  }
-};
+Part jni_result(long result) {
+  Part part;
+  const char* name = jni_result_name(result);
+  if (name != nullptr)
+    std::snprintf(part.text, sizeof part.text, "%ld (%s)", result, name);
+  else
+    std::snprintf(part.text, sizeof part.text, "%ld", result);
+  return part;
+}
 
 const char* outcome(AgentCall call) {
   return call == AgentCall::Main ? "The agent did not start" : "The agent was not asked to clean up";
@@ -55,19 +58,19 @@ const char* signature(AgentCall call) {
 }
 
 // " - <exception>" when there is one.
-const char* dash(const char* exception) { return exception != nullptr && exception[0] != '\0' ? " - " : ""; }
-const char* text_of(const char* exception) { return exception != nullptr ? exception : ""; }
+const char* separator(const char* exception) { return exception != nullptr && exception[0] != '\0' ? " - " : ""; }
+const char* or_empty(const char* exception) { return exception != nullptr ? exception : ""; }
 
 }  // namespace
 
 FailureText app_paths_key_not_opened(const char* systemText, unsigned long code) {
   return compose("%sthe registry key \"%s%s\" cannot be opened - %s", kGivenUp, kKeyName, kAppPathsKey,
-                 SystemError(systemText, code).text);
+                 system_error(systemText, code).text);
 }
 
 FailureText app_paths_values_not_counted(const char* systemText, unsigned long code) {
   return compose("%sthe values of the registry key \"%s%s\" cannot be counted - %s", kGivenUp, kKeyName,
-                 kAppPathsKey, SystemError(systemText, code).text);
+                 kAppPathsKey, system_error(systemText, code).text);
 }
 
 FailureText no_path_value() {
@@ -76,7 +79,7 @@ FailureText no_path_value() {
 
 FailureText path_value_not_read(const char* systemText, unsigned long code) {
   return compose("%sthe \"Path\" value of the registry key \"%s%s\" cannot be read - %s", kGivenUp, kKeyName,
-                 kAppPathsKey, SystemError(systemText, code).text);
+                 kAppPathsKey, system_error(systemText, code).text);
 }
 
 FailureText path_value_too_long(unsigned long size, std::size_t bufferSize) {
@@ -92,7 +95,7 @@ FailureText path_value_unterminated(const char* data, std::size_t bytesRead) {
 
 FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code) {
   return compose("%sthe process \"Path\" of %lu characters cannot be set - %s", kGivenUp,
-                 static_cast<unsigned long>(length), SystemError(systemText, code).text);
+                 static_cast<unsigned long>(length), system_error(systemText, code).text);
 }
 
 FailureText class_path_too_long(const std::string& directory, std::size_t bufferSize) {
@@ -109,7 +112,7 @@ FailureText jvm_option_too_long(const char* what, const std::string& value, cons
 FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory) {
   const char* d = directory.c_str();
   return compose("%sthe library \"jvm\" cannot be loaded - %s; searched first: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
-                 kGivenUp, SystemError(systemText, code).text, d, d, d);
+                 kGivenUp, system_error(systemText, code).text, d, d, d);
 }
 
 FailureText no_create_entry(const char* libraryPath) {
@@ -117,7 +120,7 @@ FailureText no_create_entry(const char* libraryPath) {
 }
 
 FailureText jvm_creation_refused(long result) {
-  return compose("%sJNI_CreateJavaVM returned %s", kGivenUp, JniResult(result).text);
+  return compose("%sJNI_CreateJavaVM returned %s", kGivenUp, jni_result(result).text);
 }
 
 FailureText probe_unanswered(int tries) {
@@ -125,21 +128,21 @@ FailureText probe_unanswered(int tries) {
 }
 
 FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {
-  return compose("%s: class %s not found%s%s", outcome(call), className, dash(exception), text_of(exception));
+  return compose("%s: class %s not found%s%s", outcome(call), className, separator(exception), or_empty(exception));
 }
 
 FailureText agent_method_missing(AgentCall call, const char* className, const char* exception) {
   return compose("%s: class %s has no static method %s with signature %s%s%s", outcome(call), className,
-                 method(call), signature(call), dash(exception), text_of(exception));
+                 method(call), signature(call), separator(exception), or_empty(exception));
 }
 
 FailureText agent_not_attached(AgentCall call, const char* className, long result) {
   return compose("%s: the thread that calls %s.%s cannot attach to the JVM - AttachCurrentThread returned %s",
-                 outcome(call), className, method(call), JniResult(result).text);
+                 outcome(call), className, method(call), jni_result(result).text);
 }
 
 FailureText agent_thread_not_created(const char* systemText, unsigned long code) {
-  return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), SystemError(systemText, code).text);
+  return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), system_error(systemText, code).text);
 }
 
 const char* jni_result_name(long result) {
