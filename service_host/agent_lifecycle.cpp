@@ -33,6 +33,10 @@ int run_loopback_probe(AgentLifecycle& life) {
     ++pauses;
     if (stop_requested(life)) break;
   }
+  // Said as soon as it is known, long before the stopped report that may end
+  // the process. A stop is no failure.
+  if (pauses == kProbeRetries && !stop_requested(life))
+    life.hooks.fail(probe_unanswered(kProbeRetries, kProbePauseMs).text);
   return pauses;
 }
 
@@ -44,8 +48,6 @@ void run_agent(AgentLifecycle& life) {
   // A stop during the probe gives the start up before a JVM is made for nothing.
   const bool jvmCreated = !stop_requested(life) && hooks.createJvm();
   if (!claim_launch(life, jvmCreated, pauses)) {
-    // Said before the stopped report, which may end the process. A stop is no failure.
-    if (pauses == kProbeRetries && !stop_requested(life)) hooks.fail(probe_unanswered(kProbeRetries + 1).text);
     hooks.report(kStateStopped, 0, 0);
     hooks.beep(kFailedToneHz, kFailedToneMs);
     return;

@@ -43,7 +43,8 @@ struct AgentLifecycle {
 
 // Runs the probe until it answers or kProbeRetries pauses have passed (or a
 // stop was requested). Returns the number of pauses taken: kProbeRetries
-// means the start must be given up, whatever the last run said.
+// means the start must be given up, whatever the last run said; the probe
+// then hands its text to the fail hook (unless a stop ended it).
 int run_loopback_probe(AgentLifecycle& life);
 
 void run_agent(AgentLifecycle& life);

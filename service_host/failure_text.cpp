@@ -123,8 +123,9 @@ FailureText jvm_creation_refused(long result) {
   return compose("%sJNI_CreateJavaVM returned %s", kGivenUp, jni_result(result).text);
 }
 
-FailureText probe_unanswered(int tries) {
-  return compose("%s\"ping localhost\" did not answer in %d tries", kGivenUp, tries);
+FailureText probe_unanswered(int pauses, unsigned pauseMs) {
+  return compose("%s\"ping localhost\" did not answer within %d pauses of %u ms (%d tries)", kGivenUp, pauses,
+                 pauseMs, pauses + 1);
 }
 
 FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {

@@ -37,7 +37,9 @@ FailureText jvm_option_too_long(const char* what, const std::string& value, cons
 FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory);
 FailureText no_create_entry(const char* libraryPath);
 FailureText jvm_creation_refused(long result);
-FailureText probe_unanswered(int tries);
+// The probe's last run does not count: the start is given up after the pauses,
+// even when that run answers.
+FailureText probe_unanswered(int pauses, unsigned pauseMs);
 
 // The agent's static main (starting) or cleanup (stopping) was not called.
 // exception: the pending Java exception as "<class>: <message>" (empty when
