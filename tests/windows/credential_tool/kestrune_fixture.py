@@ -1,12 +1,27 @@
 """Product folders and stand-in services for the Kestrune Wine tests.
 
-Environment (set by CMake): KESTRUNE_EXE, STANDIN_SERVICE_EXE,
+Environment (set by CMake): KESTRUNE_BUILD ("i386": the shipped program,
+"x86-64": its test build), KESTRUNE_EXE, STANDIN_SERVICE_EXE,
 STANDIN_ENCRYPT_BAT, KESTRUNE_TEST_WORK.
+
+A script that imports this module runs only the build this host can run, and
+says which one and why; the other build's scripts end as not run.
 """
 import os
 import shutil
 
 import winetest
+
+KESTRUNE_BUILD = os.environ["KESTRUNE_BUILD"]
+if KESTRUNE_BUILD == "i386" and not winetest.HOST_RUNS_I386:
+    winetest.skip_script(winetest.WHY + ": Kestrune's behaviour checked on its x86-64 build")
+if KESTRUNE_BUILD == "x86-64" and winetest.HOST_RUNS_I386:
+    winetest.skip_script(winetest.WHY + ": the 32-bit Kestrune.exe is what runs")
+if KESTRUNE_BUILD == "i386":
+    print("Kestrune under test: the 32-bit Kestrune.exe (%s)" % winetest.WHY, flush=True)
+else:
+    print("Kestrune under test: its x86-64 build (%s: Kestrune's behaviour checked on its x86-64 build)"
+          % winetest.WHY, flush=True)
 
 KESTRUNE_EXE = os.environ["KESTRUNE_EXE"]
 STANDIN_SERVICE_EXE = os.environ["STANDIN_SERVICE_EXE"]
