@@ -124,12 +124,12 @@ void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialP
   }
   std::string user;
   std::string password;
-  const ArgumentCheck user_check = to_latin1(argv[1], user);
+  const ArgumentCheck user_check = to_latin1(argv[1], Tab::refused, user);
   if (user_check != ArgumentCheck::ok) {
     platform.print(argument_refusal("user name", user_check));
     return;
   }
-  const ArgumentCheck password_check = to_latin1(argv[2], password);
+  const ArgumentCheck password_check = to_latin1(argv[2], Tab::allowed, password);
   if (password_check != ArgumentCheck::ok) {
     platform.print(argument_refusal("password", password_check));
     return;

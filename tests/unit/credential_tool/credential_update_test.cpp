@@ -167,6 +167,7 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
   };
   for (const Case& c : {Case{L"adm\u0100", L"secret", "Error: the user name holds a character above"},
                         Case{L"admin\npassword=x", L"secret", "Error: the user name holds a line break"},
+                        Case{L"ad\tmin", L"secret", "Error: the user name holds a line break"},
                         Case{L"admin", L"\u4e00", "Error: the password holds a character above"},
                         Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
                         Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
