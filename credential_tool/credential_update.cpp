@@ -10,11 +10,11 @@ const char* const kConfigTempFile = ".\\config\\server.properties.tmp";
 
 namespace {
 
-const char* const kServiceCommands[] = {
-    "net stop veltrixWebServer >> result.txt 2>&1",
-    "net stop veltrixQuorvexAgent >> result.txt 2>&1",
-    "net start veltrixQuorvexAgent >> result.txt 2>&1",
-    "net start veltrixWebServer >> result.txt 2>&1",
+const wchar_t* const kServiceCommands[] = {
+    L"net stop veltrixWebServer >> result.txt 2>&1",
+    L"net stop veltrixQuorvexAgent >> result.txt 2>&1",
+    L"net start veltrixQuorvexAgent >> result.txt 2>&1",
+    L"net start veltrixWebServer >> result.txt 2>&1",
 };
 
 // Reads the first line of the encrypt script's output. Prints the failure
@@ -73,10 +73,10 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
 
 int update_credentials(const std::string& user, const std::string& password,
                        const CredentialPlatform& platform) {
-  std::string command;
-  char unsafe = '\0';
-  if (!build_encrypt_command(password, command, unsafe)) {
-    platform.print(password_refusal(unsafe));
+  std::wstring command;
+  std::string refusal;
+  if (!build_encrypt_command(password, command, refusal)) {
+    platform.print(refusal);
     return 1;
   }
   platform.run_command(command);
@@ -112,7 +112,7 @@ int update_credentials(const std::string& user, const std::string& password,
 }
 
 void restart_services(const CredentialPlatform& platform) {
-  for (const char* command : kServiceCommands) {
+  for (const wchar_t* command : kServiceCommands) {
     platform.run_command(command);
   }
 }

@@ -10,7 +10,9 @@
 
 struct CredentialPlatform {
   // Runs a command line through the command interpreter and waits for it.
-  std::function<int(const std::string& command)> run_command;
+  // Wide, so the interpreter gets the characters themselves, not bytes that
+  // the system's code page would decode.
+  std::function<int(const std::wstring& command)> run_command;
   std::function<std::FILE*(const char* path, const char* mode)> open_file;
   std::function<int(const char* path)> remove_file;
   // Does not replace an existing file.

@@ -1,7 +1,7 @@
 // Kestrune: changes the user name and password in config\server.properties
 // and restarts the web server and agent services. Runs in the product folder.
 // This file binds the portable run to the C runtime: the files are opened in
-// text mode ("r", "w"), commands run through system().
+// text mode ("r", "w"), commands run through the wide _wsystem().
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -12,9 +12,9 @@ namespace {
 
 CredentialPlatform c_runtime_platform() {
   CredentialPlatform platform;
-  platform.run_command = [](const std::string& command) {
+  platform.run_command = [](const std::wstring& command) {
     std::fflush(stdout);  // keep our messages in order with the command's output
-    return std::system(command.c_str());
+    return _wsystem(command.c_str());
   };
   platform.open_file = [](const char* path, const char* mode) { return std::fopen(path, mode); };
   platform.remove_file = [](const char* path) { return std::remove(path); };

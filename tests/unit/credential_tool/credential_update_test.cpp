@@ -23,7 +23,12 @@ protected:
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
-    platform_.run_command = [this](const std::string& command) {
+    platform_.run_command = [this](const std::wstring& wide_command) {
+      std::string command;  // one byte per character, as the arguments allow
+      for (wchar_t c : wide_command) {
+        EXPECT_LE(static_cast<unsigned long>(c), 0xFFul);
+        command.push_back(static_cast<char>(c));
+      }
       commands_.push_back(command);
       if (command.rfind("encrypt.bat", 0) == 0 && encrypt_writes_) {
         write_file("password.txt", encrypt_output_);
@@ -165,13 +170,15 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
     const wchar_t* password;
     const char* message_start;
   };
+  const std::wstring too_long(8164, L'p');  // its command line would be 8192 characters
   for (const Case& c : {Case{L"adm\u0100", L"secret", "Error: the user name holds a character above"},
                         Case{L"admin\npassword=x", L"secret", "Error: the user name holds a line break"},
                         Case{L"ad\tmin", L"secret", "Error: the user name holds a line break"},
                         Case{L"admin", L"\u4e00", "Error: the password holds a character above"},
                         Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
                         Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
-                        Case{L"admin", L"a!b", "Error: the password holds the character '!'"}}) {
+                        Case{L"admin", L"a!b", "Error: the password holds the character '!'"},
+                        Case{L"admin", too_long.c_str(), "Error: the password is too long"}}) {
     output_.clear();
     write_file("config/server.properties", kOldConfig);
     run({c.user, c.password});
