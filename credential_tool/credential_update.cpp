@@ -4,6 +4,8 @@
 #include "config_rewrite.h"
 #include "encrypt_command.h"
 
+#include <cerrno>
+
 const char* const kPasswordFile = ".\\password.txt";
 const char* const kConfigFile = ".\\config\\server.properties";
 const char* const kConfigTempFile = ".\\config\\server.properties.tmp";
@@ -77,6 +79,14 @@ int update_credentials(const std::string& user, const std::string& password,
   std::string refusal;
   if (!build_encrypt_command(password, command, refusal)) {
     platform.print(refusal);
+    return 1;
+  }
+  // A password.txt left by an earlier run would pass for this run's output
+  // if the script failed to write one.
+  const int stale = platform.remove_file(kPasswordFile);
+  if (stale != 0 && stale != ENOENT) {
+    platform.print(std::string("Error: could not delete ") + kPasswordFile +
+                   ", left by an earlier run; nothing was changed\n");
     return 1;
   }
   platform.run_command(command);

@@ -2,6 +2,7 @@
 // and restarts the web server and agent services. Runs in the product folder.
 // This file binds the portable run to the C runtime: the files are opened in
 // text mode ("r", "w"), commands run through the wide _wsystem().
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -17,7 +18,13 @@ CredentialPlatform c_runtime_platform() {
     return _wsystem(command.c_str());
   };
   platform.open_file = [](const char* path, const char* mode) { return std::fopen(path, mode); };
-  platform.remove_file = [](const char* path) { return std::remove(path); };
+  platform.remove_file = [](const char* path) {
+    errno = 0;
+    if (std::remove(path) == 0) {
+      return 0;
+    }
+    return errno != 0 ? errno : EIO;
+  };
   platform.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
   platform.print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);

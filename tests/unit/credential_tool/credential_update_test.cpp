@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,7 +44,10 @@ protected:
     };
     platform_.remove_file = [this](const char* path) {
       operations_.push_back(std::string("remove ") + path);
-      return path == refuse_remove_ ? -1 : std::remove(local(path).c_str());
+      if (path == refuse_remove_) {
+        return EACCES;
+      }
+      return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
     platform_.rename_file = [this](const char* from, const char* to) {
       operations_.push_back(std::string("rename ") + from + " " + to);
@@ -151,6 +155,7 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
       "net start veltrixWebServer >> result.txt 2>&1"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
+      "remove .\\password.txt",  // before the script runs: none left from an earlier run
       "remove .\\password.txt", "remove .\\config\\server.properties",
       "rename .\\config\\server.properties.tmp .\\config\\server.properties"};
   EXPECT_EQ(operations_, file_operations);
@@ -188,9 +193,18 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
   }
 }
 
-TEST_F(ProductFolder, MissingEncryptOutput) {
+TEST_F(ProductFolder, MissingEncryptOutputWithAStaleOneLeft) {
+  write_file("password.txt", "ENC:stale\n");
   encrypt_writes_ = false;
   expect_failure("Error :credential generation failed\n");
+  EXPECT_FALSE(exists("password.txt"));
+}
+
+TEST_F(ProductFolder, StalePasswordFileThatCannotBeDeleted) {
+  write_file("password.txt", "ENC:stale\n");
+  refuse_remove_ = kPasswordFile;
+  expect_failure("Error: could not delete .\\password.txt, left by an earlier run; nothing was changed\n");
+  EXPECT_TRUE(commands_.empty());
 }
 
 TEST_F(ProductFolder, EmptyEncryptOutput) {
