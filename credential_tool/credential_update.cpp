@@ -55,6 +55,11 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   }
   RewriteResult result = rewrite_configuration(input, output, user, encrypted);
   std::fclose(input);
+  // On the disk before the old file is deleted: a power loss after the
+  // rename must not leave an empty configuration with the old one gone.
+  if (result == RewriteResult::ok && platform.commit_file(output) != 0) {
+    result = RewriteResult::write_failed;
+  }
   if (std::fclose(output) != 0 && result == RewriteResult::ok) {
     result = RewriteResult::write_failed;
   }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <io.h>
 
 #include "credential_update.h"
 
@@ -18,6 +19,9 @@ CredentialPlatform c_runtime_platform() {
     return _wsystem(command.c_str());
   };
   platform.open_file = [](const char* path, const char* mode) { return std::fopen(path, mode); };
+  platform.commit_file = [](std::FILE* file) {
+    return std::fflush(file) == 0 && _commit(_fileno(file)) == 0 ? 0 : -1;
+  };
   platform.remove_file = [](const char* path) {
     errno = 0;
     if (std::remove(path) == 0) {

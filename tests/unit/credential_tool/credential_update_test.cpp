@@ -42,6 +42,10 @@ protected:
       }
       return std::fopen(local(path).c_str(), mode);
     };
+    platform_.commit_file = [this](std::FILE*) {
+      operations_.push_back("commit");
+      return refuse_commit_ ? -1 : 0;
+    };
     platform_.remove_file = [this](const char* path) {
       operations_.push_back(std::string("remove ") + path);
       if (path == refuse_remove_) {
@@ -124,6 +128,7 @@ protected:
   std::string fail_command_;
   std::string refuse_remove_;
   bool refuse_rename_ = false;
+  bool refuse_commit_ = false;
   bool full_temp_file_ = false;
 };
 
@@ -156,7 +161,7 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
       "remove .\\password.txt",  // before the script runs: none left from an earlier run
-      "remove .\\password.txt", "remove .\\config\\server.properties",
+      "remove .\\password.txt", "commit", "remove .\\config\\server.properties",
       "rename .\\config\\server.properties.tmp .\\config\\server.properties"};
   EXPECT_EQ(operations_, file_operations);
 }
@@ -236,11 +241,15 @@ TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {
 }
 
 TEST_F(ProductFolder, WriteFailureKeepsTheOldConfiguration) {
-  full_temp_file_ = true;
-  expect_failure(
-      "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
-      "unchanged\n");
-  EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+  for (bool* fault : {&full_temp_file_, &refuse_commit_}) {
+    full_temp_file_ = refuse_commit_ = false;
+    *fault = true;
+    output_.clear();
+    expect_failure(
+        "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
+        "unchanged\n");
+    EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+  }
 }
 
 TEST_F(ProductFolder, DeleteFailureNamesTheNewConfiguration) {
