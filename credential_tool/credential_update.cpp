@@ -5,6 +5,7 @@
 #include "encrypt_command.h"
 
 #include <cerrno>
+#include <new>
 
 const char* const kPasswordFile = ".\\password.txt";
 const char* const kConfigFile = ".\\config\\server.properties";
@@ -23,13 +24,20 @@ const wchar_t* const kServiceCommands[] = {
 // and returns false when there is none or when it is empty.
 bool read_encrypted_password(std::FILE* file, std::string& encrypted,
                              const CredentialPlatform& platform) {
-  LineReader reader(file, 4096);
-  std::string first_line;
-  if (!reader.next(first_line)) {
-    platform.print("Error: credential setting error\n");
+  // Hundreds of MB in one line exhaust a 32-bit process.
+  try {
+    LineReader reader(file, 4096);
+    std::string first_line;
+    if (!reader.next(first_line)) {
+      platform.print("Error: credential setting error\n");
+      return false;
+    }
+    encrypted = encrypted_value(first_line);
+  } catch (const std::bad_alloc&) {
+    platform.print(std::string("Error: not enough memory to read ") + kPasswordFile + "; " + kConfigFile +
+                   " is unchanged\n");
     return false;
   }
-  encrypted = encrypted_value(first_line);
   if (encrypted.empty()) {
     platform.print("Error: credential setting failed\n");
     return false;
@@ -69,6 +77,8 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   platform.remove_file(kConfigTempFile);
   if (result == RewriteResult::read_failed) {
     platform.print(std::string("Error: could not read ") + kConfigFile + "; it is unchanged\n");
+  } else if (result == RewriteResult::out_of_memory) {
+    platform.print(std::string("Error: not enough memory to read ") + kConfigFile + "; it is unchanged\n");
   } else {
     platform.print(std::string("Error: could not write ") + kConfigTempFile + "; " + kConfigFile +
                    " is unchanged\n");

@@ -6,11 +6,41 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+namespace {
+
+// While nonzero, every allocation larger than this fails as it would when a
+// line of hundreds of MB meets a 32-bit address space.
+std::size_t g_allocation_limit = 0;
+
+class AllocationLimit {
+public:
+  explicit AllocationLimit(std::size_t bytes) { g_allocation_limit = bytes; }
+  ~AllocationLimit() { g_allocation_limit = 0; }
+  AllocationLimit(const AllocationLimit&) = delete;
+  AllocationLimit& operator=(const AllocationLimit&) = delete;
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_allocation_limit != 0 && size > g_allocation_limit) {
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size != 0 ? size : 1)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -249,6 +279,35 @@ TEST_F(ProductFolder, WriteFailureKeepsTheOldConfiguration) {
         "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
         "unchanged\n");
     EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+  }
+}
+
+// A line of 2 MiB with allocations above 1 MiB failing, in the configuration
+// and in the encrypt script's output.
+TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
+  const std::string huge_line = std::string(2 << 20, 'x') + "\n";
+  struct Case {
+    std::string config;
+    std::string encrypt_output;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{kOldConfig + huge_line, "ENC:secret\n",
+             "Error: not enough memory to read .\\config\\server.properties; it is unchanged\n"},
+        Case{kOldConfig, huge_line,
+             "Error: not enough memory to read .\\password.txt; .\\config\\server.properties is "
+             "unchanged\n"}}) {
+    write_file("config/server.properties", c.config);
+    encrypt_output_ = c.encrypt_output;
+    output_.clear();
+    {
+      AllocationLimit limit(1 << 20);
+      run({L"admin", L"secret"});
+    }
+    EXPECT_EQ(output_, c.message);
+    EXPECT_TRUE(read_file("config/server.properties") == c.config);
+    EXPECT_FALSE(exists("config/server.properties.tmp"));
+    EXPECT_TRUE(service_commands().empty());
   }
 }
 
