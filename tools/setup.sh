@@ -6,7 +6,7 @@ set -euo pipefail
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest libgtest-dev
-          mingw-w64 wine wine64 wine32:i386 openjdk-17-jdk-headless python3 time)
+          mingw-w64 wine wine64 wine32:i386 openjdk-17-jdk-headless python3 time locales)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup: adding the i386 architecture (for the 32-bit Wine)"
