@@ -16,7 +16,10 @@ bool is_unsafe(char c) {
 // Beyond ASCII the interpreter may take a character (the no-break space,
 // U+00FF) as a separator, so every such password is quoted as well.
 bool needs_quotes(char c) {
-  return static_cast<unsigned char>(c) > 0x7F || (c != '\0' && std::strchr(" \t&|<>^(),;=", c) != nullptr);
+  if (static_cast<unsigned char>(c) > 0x7F) {
+    return true;
+  }
+  return c != '\0' && std::strchr(" \t&|<>^(),;=", c) != nullptr;
 }
 
 std::string unsafe_refusal(char unsafe) {
