@@ -6,7 +6,7 @@ set -euo pipefail
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest libgtest-dev
-          mingw-w64 wine wine64 openjdk-17-jdk-headless python3 time)
+          mingw-w64 wine wine64 openjdk-17-jdk-headless python3 time locales)
 
 # The 32-bit Wine runs Kestrune.exe where the host can execute i386 code.
 # Whether it can is decided at run time (tools/winerun), not here: wine32 is

@@ -3,8 +3,9 @@ cmd.exe and net.exe and the stand-in services."""
 import unittest
 
 import winetest
-from kestrune_fixture import (AGENT, KESTRUNE_EXE, RESTART_ORDER, SUCCESS, WEB_SERVER,
-                              ProductFolder, StandinServices)
+from kestrune_fixture import (AGENT, KESTRUNE_EXE, RECORDING_ENCRYPT_BAT, RESTART_ORDER, SUCCESS,
+                              WEB_SERVER, ProductFolder, StandinServices, ansi_bytes_of,
+                              code_page_1251_environment)
 
 services = StandinServices()
 
@@ -87,11 +88,32 @@ class Passwords(unittest.TestCase):
         services.clear()
 
     def test_long_password(self):
-        password = "p" * 300
-        folder = ProductFolder("long-password")
-        self.assertEqual(folder.run("admin", password), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"),
-                         b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+        # 8163 characters: the encrypt command is 8191, the longest the
+        # interpreter takes (Wine's cmd warns that the line may be cut, and
+        # runs it whole).
+        for length in [300, 8163]:
+            with self.subTest(length=length):
+                password = "p" * length
+                folder = ProductFolder("long-password")
+                code, out = folder.run("admin", password)
+                self.assertEqual(code, 0)
+                self.assertTrue(out.endswith(SUCCESS), out[-200:])
+                self.assertEqual(folder.read("config/server.properties"),
+                                 b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+
+    def test_password_beyond_ascii_reaches_the_script_as_given(self):
+        # Under code page 1251 the narrow runner handed the script "\u0439\u044f"
+        # for "\u00e9\u00ff". The user name stays one byte per character.
+        cp1251 = code_page_1251_environment()
+        self.assertEqual(ansi_bytes_of("\u0439", cp1251), b"\xe9", "code page 1251 is not in effect")
+        for code_page, env in [("default", None), ("1251", cp1251)]:
+            for password in ["\u00e9\u00ff", "Zo\u00eb x", "a\u00a0b", "\u00ff", "\u00a1\u00bf\u00d7\u00f7"]:
+                with self.subTest(code_page=code_page, password=password):
+                    folder = ProductFolder("beyond-ascii", encrypt_bat=RECORDING_ENCRYPT_BAT)
+                    self.assertEqual(folder.run("Jos\u00e9", password, env=env), (0, SUCCESS))
+                    self.assertEqual(folder.read("received.txt"), (password + "\r\n").encode("utf-16-le"))
+                    self.assertEqual(folder.read("config/server.properties"),
+                                     b"userid=Jos\xe9\r\npassword=ENC:recorded\r\n")
 
     def test_interpreter_special_characters_reach_the_script_whole(self):
         for password in ["x&echo pwned>pwned.txt", "a|b", "a<b", "(a)", "a^b", "a,b;c=d",
