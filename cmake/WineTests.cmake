@@ -25,7 +25,9 @@ set_tests_properties(wine_prefix_stop PROPERTIES
   FIXTURES_CLEANUP wine LABELS windows RESOURCE_LOCK wine)
 
 # add_wine_test(NAME <test> SCRIPT <file.py> [ARGS ...] [ENVIRONMENT VAR=value ...] [TIMEOUT s])
-# runs a Python unittest script with the prefix and the given variables.
+# runs a Python unittest script with the prefix and the given variables. A
+# script that cannot run on this host exits with 77 after saying why (see
+# winetest.skip_script): CTest lists it as not run, never as passed.
 function(add_wine_test)
   cmake_parse_arguments(WT "" "NAME;SCRIPT;TIMEOUT" "ARGS;ENVIRONMENT" ${ARGN})
   if(NOT WT_TIMEOUT)
@@ -38,16 +40,21 @@ function(add_wine_test)
     FIXTURES_REQUIRED wine
     RESOURCE_LOCK wine
     TIMEOUT ${WT_TIMEOUT}
+    SKIP_RETURN_CODE 77
     ENVIRONMENT "${WINE_TEST_ENVIRONMENT};${WT_ENVIRONMENT}")
 endfunction()
 
-# add_wine_test_scripts(PREFIX <name prefix> ENVIRONMENT VAR=value ...)
-# registers every test_*.py of the calling folder as <prefix><script name>.
+# add_wine_test_scripts(PREFIX <name prefix> [EXCLUDE <script name> ...] ENVIRONMENT VAR=value ...)
+# registers every test_*.py of the calling folder (but the excluded ones) as
+# <prefix><script name>.
 function(add_wine_test_scripts)
-  cmake_parse_arguments(WS "" "PREFIX" "ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(WS "" "PREFIX" "EXCLUDE;ENVIRONMENT" ${ARGN})
   file(GLOB scripts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.py)
   foreach(script ${scripts})
     get_filename_component(name ${script} NAME_WE)
+    if(name IN_LIST WS_EXCLUDE)
+      continue()
+    endif()
     add_wine_test(NAME ${WS_PREFIX}${name} SCRIPT ${script} ENVIRONMENT ${WS_ENVIRONMENT})
   endforeach()
 endfunction()

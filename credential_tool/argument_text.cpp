@@ -2,18 +2,19 @@
 
 namespace {
 
-// C0 controls, DEL and the C1 controls. A tab is harmless both in a property
-// value and (quoted) on the encrypt command line, so it is let through.
-bool is_refused_control(unsigned long code) {
+// C0 controls, DEL and the C1 controls. A tab is harmless (quoted) on the
+// encrypt command line; the user name, written into the configuration as it
+// is, may hold none.
+bool is_refused_control(unsigned long code, Tab tab) {
   if (code == '\t') {
-    return false;
+    return tab == Tab::refused;
   }
   return code < 0x20 || (code >= 0x7F && code <= 0x9F);
 }
 
 }  // namespace
 
-ArgumentCheck to_latin1(const wchar_t* wide, std::string& narrow) {
+ArgumentCheck to_latin1(const wchar_t* wide, Tab tab, std::string& narrow) {
   narrow.clear();
   std::string converted;
   for (const wchar_t* p = wide; *p != L'\0'; ++p) {
@@ -23,7 +24,7 @@ ArgumentCheck to_latin1(const wchar_t* wide, std::string& narrow) {
       return ArgumentCheck::beyond_latin1;
     }
     const unsigned long code = static_cast<unsigned long>(value);
-    if (is_refused_control(code)) {
+    if (is_refused_control(code, tab)) {
       return ArgumentCheck::control_character;
     }
     converted.push_back(static_cast<char>(static_cast<unsigned char>(code)));

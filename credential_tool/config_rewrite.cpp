@@ -1,6 +1,7 @@
 #include "config_rewrite.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -11,6 +12,38 @@ bool starts_with(const std::string& text, std::size_t at, const char* prefix) {
 
 bool write_all(std::FILE* output, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), output) == text.size();
+}
+
+RewriteResult rewrite_lines(std::FILE* input, std::FILE* output, const std::string& user,
+                            const std::string& encrypted) {
+  const std::string user_line = "userid=" + user + "\n";
+  const std::string password_line = "password=" + encrypted + "\n";
+  LineReader reader(input);
+  std::string line;
+  while (reader.next(line)) {
+    bool written = false;
+    switch (credential_key_of(line)) {
+      case CredentialKey::userid:
+        written = write_all(output, user_line);
+        break;
+      case CredentialKey::password:
+        written = write_all(output, password_line);
+        break;
+      case CredentialKey::none:
+        written = write_all(output, line);
+        break;
+    }
+    if (!written) {
+      return RewriteResult::write_failed;
+    }
+  }
+  if (reader.failed()) {
+    return RewriteResult::read_failed;
+  }
+  if (std::fflush(output) != 0 || std::ferror(output) != 0) {
+    return RewriteResult::write_failed;
+  }
+  return RewriteResult::ok;
 }
 
 }  // namespace
@@ -70,32 +103,10 @@ std::string encrypted_value(const std::string& first_line) {
 
 RewriteResult rewrite_configuration(std::FILE* input, std::FILE* output,
                                     const std::string& user, const std::string& encrypted) {
-  const std::string user_line = "userid=" + user + "\n";
-  const std::string password_line = "password=" + encrypted + "\n";
-  LineReader reader(input);
-  std::string line;
-  while (reader.next(line)) {
-    bool written = false;
-    switch (credential_key_of(line)) {
-      case CredentialKey::userid:
-        written = write_all(output, user_line);
-        break;
-      case CredentialKey::password:
-        written = write_all(output, password_line);
-        break;
-      case CredentialKey::none:
-        written = write_all(output, line);
-        break;
-    }
-    if (!written) {
-      return RewriteResult::write_failed;
-    }
+  // Hundreds of MB in one line exhaust a 32-bit process.
+  try {
+    return rewrite_lines(input, output, user, encrypted);
+  } catch (const std::bad_alloc&) {
+    return RewriteResult::out_of_memory;
   }
-  if (reader.failed()) {
-    return RewriteResult::read_failed;
-  }
-  if (std::fflush(output) != 0 || std::ferror(output) != 0) {
-    return RewriteResult::write_failed;
-  }
-  return RewriteResult::ok;
 }

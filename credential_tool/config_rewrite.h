@@ -43,10 +43,11 @@ private:
 // (line feeds and carriage returns).
 std::string encrypted_value(const std::string& first_line);
 
-enum class RewriteResult { ok, read_failed, write_failed };
+enum class RewriteResult { ok, read_failed, write_failed, out_of_memory };
 
 // Copies `input` to `output`, replacing the user name and password lines by
 // "userid=<user>\n" and "password=<encrypted>\n". Every write and the final
-// flush are checked; closing is left to the caller.
+// flush are checked; closing is left to the caller. A line too long for
+// memory ends the copy with out_of_memory, the output incomplete.
 RewriteResult rewrite_configuration(std::FILE* input, std::FILE* output,
                                     const std::string& user, const std::string& encrypted);

@@ -4,30 +4,40 @@
 #include "config_rewrite.h"
 #include "encrypt_command.h"
 
+#include <cerrno>
+#include <new>
+
 const char* const kPasswordFile = ".\\password.txt";
 const char* const kConfigFile = ".\\config\\server.properties";
 const char* const kConfigTempFile = ".\\config\\server.properties.tmp";
 
 namespace {
 
-const char* const kServiceCommands[] = {
-    "net stop veltrixWebServer >> result.txt 2>&1",
-    "net stop veltrixQuorvexAgent >> result.txt 2>&1",
-    "net start veltrixQuorvexAgent >> result.txt 2>&1",
-    "net start veltrixWebServer >> result.txt 2>&1",
+const wchar_t* const kServiceCommands[] = {
+    L"net stop veltrixWebServer >> result.txt 2>&1",
+    L"net stop veltrixQuorvexAgent >> result.txt 2>&1",
+    L"net start veltrixQuorvexAgent >> result.txt 2>&1",
+    L"net start veltrixWebServer >> result.txt 2>&1",
 };
 
 // Reads the first line of the encrypt script's output. Prints the failure
 // and returns false when there is none or when it is empty.
 bool read_encrypted_password(std::FILE* file, std::string& encrypted,
                              const CredentialPlatform& platform) {
-  LineReader reader(file, 4096);
-  std::string first_line;
-  if (!reader.next(first_line)) {
-    platform.print("Error: credential setting error\n");
+  // Hundreds of MB in one line exhaust a 32-bit process.
+  try {
+    LineReader reader(file, 4096);
+    std::string first_line;
+    if (!reader.next(first_line)) {
+      platform.print("Error: credential setting error\n");
+      return false;
+    }
+    encrypted = encrypted_value(first_line);
+  } catch (const std::bad_alloc&) {
+    platform.print(std::string("Error: not enough memory to read ") + kPasswordFile + "; " + kConfigFile +
+                   " is unchanged\n");
     return false;
   }
-  encrypted = encrypted_value(first_line);
   if (encrypted.empty()) {
     platform.print("Error: credential setting failed\n");
     return false;
@@ -53,6 +63,11 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   }
   RewriteResult result = rewrite_configuration(input, output, user, encrypted);
   std::fclose(input);
+  // On the disk before the old file is deleted: a power loss after the
+  // rename must not leave an empty configuration with the old one gone.
+  if (result == RewriteResult::ok && platform.commit_file(output) != 0) {
+    result = RewriteResult::write_failed;
+  }
   if (std::fclose(output) != 0 && result == RewriteResult::ok) {
     result = RewriteResult::write_failed;
   }
@@ -62,6 +77,8 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   platform.remove_file(kConfigTempFile);
   if (result == RewriteResult::read_failed) {
     platform.print(std::string("Error: could not read ") + kConfigFile + "; it is unchanged\n");
+  } else if (result == RewriteResult::out_of_memory) {
+    platform.print(std::string("Error: not enough memory to read ") + kConfigFile + "; it is unchanged\n");
   } else {
     platform.print(std::string("Error: could not write ") + kConfigTempFile + "; " + kConfigFile +
                    " is unchanged\n");
@@ -73,10 +90,18 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
 
 int update_credentials(const std::string& user, const std::string& password,
                        const CredentialPlatform& platform) {
-  std::string command;
-  char unsafe = '\0';
-  if (!build_encrypt_command(password, command, unsafe)) {
-    platform.print(password_refusal(unsafe));
+  std::wstring command;
+  std::string refusal;
+  if (!build_encrypt_command(password, command, refusal)) {
+    platform.print(refusal);
+    return 1;
+  }
+  // A password.txt left by an earlier run would pass for this run's output
+  // if the script failed to write one.
+  const int stale = platform.remove_file(kPasswordFile);
+  if (stale != 0 && stale != ENOENT) {
+    platform.print(std::string("Error: could not delete ") + kPasswordFile +
+                   ", left by an earlier run; nothing was changed\n");
     return 1;
   }
   platform.run_command(command);
@@ -112,7 +137,7 @@ int update_credentials(const std::string& user, const std::string& password,
 }
 
 void restart_services(const CredentialPlatform& platform) {
-  for (const char* command : kServiceCommands) {
+  for (const wchar_t* command : kServiceCommands) {
     platform.run_command(command);
   }
 }
@@ -124,12 +149,12 @@ void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialP
   }
   std::string user;
   std::string password;
-  const ArgumentCheck user_check = to_latin1(argv[1], user);
+  const ArgumentCheck user_check = to_latin1(argv[1], Tab::refused, user);
   if (user_check != ArgumentCheck::ok) {
     platform.print(argument_refusal("user name", user_check));
     return;
   }
-  const ArgumentCheck password_check = to_latin1(argv[2], password);
+  const ArgumentCheck password_check = to_latin1(argv[2], Tab::allowed, password);
   if (password_check != ArgumentCheck::ok) {
     platform.print(argument_refusal("password", password_check));
     return;

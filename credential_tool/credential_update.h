@@ -10,8 +10,14 @@
 
 struct CredentialPlatform {
   // Runs a command line through the command interpreter and waits for it.
-  std::function<int(const std::string& command)> run_command;
+  // Wide, so the interpreter gets the characters themselves, not bytes that
+  // the system's code page would decode.
+  std::function<int(const std::wstring& command)> run_command;
   std::function<std::FILE*(const char* path, const char* mode)> open_file;
+  // Flushes an open file's data through to the disk; 0 on success.
+  std::function<int(std::FILE* file)> commit_file;
+  // 0 when the file was removed, otherwise the error number (ENOENT: there
+  // was no such file).
   std::function<int(const char* path)> remove_file;
   // Does not replace an existing file.
   std::function<int(const char* from, const char* to)> rename_file;

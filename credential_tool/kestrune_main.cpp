@@ -1,10 +1,12 @@
 // Kestrune: changes the user name and password in config\server.properties
 // and restarts the web server and agent services. Runs in the product folder.
 // This file binds the portable run to the C runtime: the files are opened in
-// text mode ("r", "w"), commands run through system().
+// text mode ("r", "w"), commands run through the wide _wsystem().
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <io.h>
 
 #include "credential_update.h"
 
@@ -12,12 +14,21 @@ namespace {
 
 CredentialPlatform c_runtime_platform() {
   CredentialPlatform platform;
-  platform.run_command = [](const std::string& command) {
+  platform.run_command = [](const std::wstring& command) {
     std::fflush(stdout);  // keep our messages in order with the command's output
-    return std::system(command.c_str());
+    return _wsystem(command.c_str());
   };
   platform.open_file = [](const char* path, const char* mode) { return std::fopen(path, mode); };
-  platform.remove_file = [](const char* path) { return std::remove(path); };
+  platform.commit_file = [](std::FILE* file) {
+    return std::fflush(file) == 0 && _commit(_fileno(file)) == 0 ? 0 : -1;
+  };
+  platform.remove_file = [](const char* path) {
+    errno = 0;
+    if (std::remove(path) == 0) {
+      return 0;
+    }
+    return errno != 0 ? errno : EIO;
+  };
   platform.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
   platform.print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);

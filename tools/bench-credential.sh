@@ -17,6 +17,7 @@
 #   mode, cmd.exe for encrypt.bat and four net commands (no services there),
 #   and is compared with "cmd /c copy" of the same file under the same Wine.
 set -euo pipefail
+winerun=$(cd "$(dirname "$0")" && pwd)/winerun  # the loader this host can run
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/kestrune-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -114,10 +115,10 @@ if [ -n "${WINEPREFIX:-}" ] && [ -n "${KESTRUNE_EXE:-}" ] && [ -f "${KESTRUNE_EX
     cp "$root/tests/windows/credential_tool/encrypt.bat" "$folder/"
     cp "$1" "$folder/config/server.properties"
     # Each run rewrites the previous run's output: the same size and lines.
-    (cd "$folder" && measure wine "$KESTRUNE_EXE" admin secret)
+    (cd "$folder" && measure "$winerun" "$KESTRUNE_EXE" admin secret)
   }
-  wine cmd /c exit 0 >/dev/null 2>&1
-  (cd "$work" && measure wine cmd /c copy /b big.properties copy.out) > "$work/wcopy.txt"
+  "$winerun" cmd /c exit 0 >/dev/null 2>&1
+  (cd "$work" && measure "$winerun" cmd /c copy /b big.properties copy.out) > "$work/wcopy.txt"
   read -r wcopy_s wcopy_kb < "$work/wcopy.txt"
   read -r wbig_s wbig_kb < <(run_product "$work/big.properties")
   grep -q $'^userid=admin\r$' "$work/product/config/server.properties" || { echo "bench: Kestrune did not rewrite"; exit 1; }

@@ -9,6 +9,7 @@
 # stamps its lines on the journal's clock. Needs WINEPREFIX (persistent
 # wineserver), OSTRAD_EXE and FAKE_JVM_DLL.
 set -euo pipefail
+winerun=$(cd "$(dirname "$0")" && pwd)/winerun  # the loader this host can run
 scratch=$1
 runs=${2:-5}
 : "${WINEPREFIX:?}" "${OSTRAD_EXE:?}" "${FAKE_JVM_DLL:?}"
@@ -23,23 +24,23 @@ rm -rf "$install"
 mkdir -p "$install/jre/bin/server"
 cp "$FAKE_JVM_DLL" "$install/jre/bin/server/jvm.dll"
 printf 'scenario=blocking\ncleanup_ms=500\n' > "$install/jre/bin/server/fake_jvm.cfg"
-wine reg add "$app_paths" /v Path /d "Z:$(realpath "$install" | tr / '\\')" /f >/dev/null
+"$winerun" reg add "$app_paths" /v Path /d "Z:$(realpath "$install" | tr / '\\')" /f >/dev/null
 cleanup() {
-  wine sc stop "$service" >/dev/null 2>&1 || true
+  "$winerun" sc stop "$service" >/dev/null 2>&1 || true
   sleep 2
-  wine sc delete "$service" >/dev/null 2>&1 || true
-  wine reg delete "$app_paths" /f >/dev/null 2>&1 || true
+  "$winerun" sc delete "$service" >/dev/null 2>&1 || true
+  "$winerun" reg delete "$app_paths" /f >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
 # Install (which starts it), then stop, so every timed start is a clean one.
-wine "$OSTRAD_EXE" -i | tr -d '\r'
-for _ in $(seq 120); do wine sc query "$service" | grep -q RUNNING && break; sleep 0.5; done
-wine net stop "$service" >/dev/null
+"$winerun" "$OSTRAD_EXE" -i | tr -d '\r'
+for _ in $(seq 120); do "$winerun" sc query "$service" | grep -q RUNNING && break; sleep 0.5; done
+"$winerun" net stop "$service" >/dev/null
 
 for run in $(seq "$runs"); do
   : > "$journal"
-  wine "$scprobe" bench "$service" 500 | tr -d '\r' > "$scratch/bench-$run.txt"
+  "$winerun" "$scprobe" bench "$service" 500 | tr -d '\r' > "$scratch/bench-$run.txt"
   sleep 1  # the journal's last lines come from the ending process
   cp "$journal" "$scratch/journal-$run.log"
 done

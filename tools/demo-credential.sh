@@ -13,6 +13,7 @@
 #   STANDIN_ENCRYPT_BAT  optional: the stand-in encrypt.bat (default: the one
 #                        in tests/windows/credential_tool)
 set -euo pipefail
+winerun=$(cd "$(dirname "$0")" && pwd)/winerun  # the loader this host can run
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -eq 1 ] || { echo "usage: $0 SCRATCH_FOLDER" >&2; exit 2; }
 : "${WINEPREFIX:?set WINEPREFIX to a running prefix}" "${KESTRUNE_EXE:?set KESTRUNE_EXE}" \
@@ -32,7 +33,7 @@ show() { # FILE: its text with the CR LF line ends shown as plain lines
 }
 remove_services() {
   for name in "${services[@]}"; do
-    wine "$STANDIN_SERVICE_EXE" remove "$name" >/dev/null 2>&1 || true
+    "$winerun" "$STANDIN_SERVICE_EXE" remove "$name" >/dev/null 2>&1 || true
   done
 }
 trap remove_services EXIT
@@ -49,8 +50,8 @@ step "2. The stand-in services veltrixWebServer and veltrixQuorvexAgent, registe
 remove_services
 : > "$journal"
 for name in "${services[@]}"; do
-  wine "$STANDIN_SERVICE_EXE" install "$name" "$windows_journal"
-  wine net start "$name" | tr -d '\r' | sed 's/^/    /'
+  "$winerun" "$STANDIN_SERVICE_EXE" install "$name" "$windows_journal"
+  "$winerun" net start "$name" | tr -d '\r' | sed 's/^/    /'
 done
 : > "$journal"  # from here on, only what Kestrune does
 
@@ -58,10 +59,10 @@ step "3. The configuration before: config\\server.properties"
 show "$product/config/server.properties"
 
 step "4. Kestrune.exe without the right arguments prints its usage and changes nothing"
-(cd "$product" && wine "$KESTRUNE_EXE" operator) | tr -d '\r' | sed 's/^/    /'
+(cd "$product" && "$winerun" "$KESTRUNE_EXE" operator) | tr -d '\r' | sed 's/^/    /'
 
 step "5. Kestrune.exe operator 'N3w Secret&1' (the & reaches encrypt.bat, cmd.exe runs nothing else)"
-(cd "$product" && wine "$KESTRUNE_EXE" operator 'N3w Secret&1') | tr -d '\r' | sed 's/^/    /'
+(cd "$product" && "$winerun" "$KESTRUNE_EXE" operator 'N3w Secret&1') | tr -d '\r' | sed 's/^/    /'
 
 step "6. The configuration after (only the userid and password keys changed)"
 show "$product/config/server.properties"
@@ -78,5 +79,5 @@ step "9. Removing the stand-in services"
 remove_services
 trap - EXIT
 for name in "${services[@]}"; do
-  if wine sc query "$name" 2>/dev/null | grep -q STATE; then echo "    $name: still registered"; else echo "    $name: removed"; fi
+  if "$winerun" sc query "$name" 2>/dev/null | grep -q STATE; then echo "    $name: still registered"; else echo "    $name: removed"; fi
 done

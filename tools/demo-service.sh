@@ -6,6 +6,7 @@
 # removed. Needs WINEPREFIX (with a persistent wineserver), OSTRAD_EXE and
 # FAKE_JVM_DLL.
 set -euo pipefail
+winerun=$(cd "$(dirname "$0")" && pwd)/winerun  # the loader this host can run
 scratch=$1
 : "${WINEPREFIX:?}" "${OSTRAD_EXE:?}" "${FAKE_JVM_DLL:?}"
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -18,7 +19,7 @@ journal=$install/jre/bin/server/fake_jvm.log
 heading() { printf '\n=== %s\n' "$*"; }
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 crlf() { tr -d '\r'; }
-state() { wine sc query "$service" | crlf | sed -n 's/.*STATE *: *[0-9]* *//p'; }
+state() { "$winerun" sc query "$service" | crlf | sed -n 's/.*STATE *: *[0-9]* *//p'; }
 wait_state() { # STATE SECONDS
   for _ in $(seq $(($2 * 4))); do [ "$(state)" = "$1" ] && return 0; sleep 0.25; done
   echo "service did not reach $1 (now: $(state))"; return 1
@@ -33,27 +34,27 @@ mkdir -p "$install/jre/bin/server"
 cp "$FAKE_JVM_DLL" "$install/jre/bin/server/jvm.dll"
 printf 'scenario=blocking\ncleanup_ms=1000\n' > "$install/jre/bin/server/fake_jvm.cfg"
 for jar in ostrel.jar Brantic.jar; do printf 'PK\005\006%018d' 0 | tr 0 '\0' > "$install/$jar"; done
-wine reg add "$app_paths" /v Path /d "$(winpath "$install")" /f | crlf
+"$winerun" reg add "$app_paths" /v Path /d "$(winpath "$install")" /f | crlf
 
 heading "Ostrad -i: install and start the service"
-wine "$OSTRAD_EXE" -i | crlf
+"$winerun" "$OSTRAD_EXE" -i | crlf
 
 heading "Registration (QueryServiceConfig) and the registry key"
-[ -f "$scprobe" ] && wine "$scprobe" qc "$service" | crlf | grep -v '^description='
-wine reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service" | crlf
+[ -f "$scprobe" ] && "$winerun" "$scprobe" qc "$service" | crlf | grep -v '^description='
+"$winerun" reg query "HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service" | crlf
 
 heading "Running under the SCM (sc query) with the stand-in agent's journal"
 wait_state RUNNING 60
-wine sc query "$service" | crlf
+"$winerun" sc query "$service" | crlf
 show_journal 'create_vm|create_vm_result|main_entered'
 
 heading "net stop: the agent's cleanup is called"
-wine net stop "$service" | crlf
+"$winerun" net stop "$service" | crlf
 wait_state STOPPED 30
-wine sc query "$service" | crlf | grep STATE
+"$winerun" sc query "$service" | crlf | grep STATE
 show_journal 'cleanup_entered|cleanup_returned|main_returned'
 
 heading "Ostrad -r: remove the service"
-wine "$OSTRAD_EXE" -r | crlf
-wine sc query "$service" | crlf | grep -q STATE && echo "service still registered" || echo "service no longer registered"
-wine reg delete "$app_paths" /f | crlf
+"$winerun" "$OSTRAD_EXE" -r | crlf
+"$winerun" sc query "$service" | crlf | grep -q STATE && echo "service still registered" || echo "service no longer registered"
+"$winerun" reg delete "$app_paths" /f | crlf

@@ -13,6 +13,9 @@ demo=$root/build/demo
 rm -rf "$demo/work"
 mkdir -p "$demo/work"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Decide once how Wine starts on this host (KORVANE_WINE64_ONLY=1 forces the
+# 64-bit loader); every step inherits the decision.
+eval "$(tools/winerun --describe)"
 tools/wine-prefix.sh start "$WINEPREFIX"
 trap 'tools/wine-prefix.sh stop "$WINEPREFIX"' EXIT
 
@@ -29,8 +32,16 @@ heading "2. The service host in the foreground (Ostrad -d), ended with Ctrl+C"
 tools/demo-foreground.py "$demo/work/foreground"
 
 heading "3. The credential tool"
-export KESTRUNE_EXE=$root/build/windows-x86/bin/Kestrune.exe
-export STANDIN_SERVICE_EXE=$root/build/windows-x86/bin/standin_service.exe
+if [ "$KORVANE_WINE_I386" = yes ]; then
+  export KESTRUNE_EXE=$root/build/windows-x86/bin/Kestrune.exe
+  export STANDIN_SERVICE_EXE=$root/build/windows-x86/bin/standin_service.exe
+else
+  # The shipped Kestrune.exe is 32-bit; this host cannot run it under Wine.
+  echo "Note: $KORVANE_WINE_WHY: Kestrune's behaviour checked on its x86-64 build"
+  echo "      ($root/build/windows-x64/test-only/Kestrune.exe, a test build of the same sources)"
+  export KESTRUNE_EXE=$root/build/windows-x64/test-only/Kestrune.exe
+  export STANDIN_SERVICE_EXE=$root/build/windows-x64/bin/standin_service.exe
+fi
 export LANG=C.UTF-8
 tools/demo-credential.sh "$demo/work/credential"
 

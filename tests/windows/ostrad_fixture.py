@@ -216,18 +216,11 @@ def event_text_matches(seen, expected):
     return expected.startswith(text) if cut else expected == text
 
 
-# The 64-bit loader runs a 64-bit program in its own Linux process. "wine"
-# (the 32-bit loader when wine32 is installed) would hand the program to a new
-# process through start.exe, and the Popen's pid would not be the program's.
-WINE64 = "/usr/lib/wine/wine64"
-
-
 def start_ostrad(args, cwd, env=None):
     """Starts Ostrad.exe with args without waiting (stdin closed, stdout and
     stderr pipes); cwd is the Linux folder it starts in. The Popen's pid is
     the program's own Linux process, so send_ctrl_c reaches it."""
-    loader = WINE64 if os.path.exists(WINE64) else "wine"
-    return subprocess.Popen([loader, ostrad_exe()] + list(args), cwd=cwd, env=winetest.wine_env(env),
+    return subprocess.Popen([winetest.WINE64_LOADER, ostrad_exe()] + list(args), cwd=cwd, env=winetest.wine_env(env),
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 

@@ -2,14 +2,45 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+namespace {
+
+// While nonzero, every allocation larger than this fails as it would when a
+// line of hundreds of MB meets a 32-bit address space.
+std::size_t g_allocation_limit = 0;
+
+class AllocationLimit {
+public:
+  explicit AllocationLimit(std::size_t bytes) { g_allocation_limit = bytes; }
+  ~AllocationLimit() { g_allocation_limit = 0; }
+  AllocationLimit(const AllocationLimit&) = delete;
+  AllocationLimit& operator=(const AllocationLimit&) = delete;
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_allocation_limit != 0 && size > g_allocation_limit) {
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size != 0 ? size : 1)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -23,7 +54,12 @@ protected:
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
-    platform_.run_command = [this](const std::string& command) {
+    platform_.run_command = [this](const std::wstring& wide_command) {
+      std::string command;  // one byte per character, as the arguments allow
+      for (wchar_t c : wide_command) {
+        EXPECT_LE(static_cast<unsigned long>(c), 0xFFul);
+        command.push_back(static_cast<char>(c));
+      }
       commands_.push_back(command);
       if (command.rfind("encrypt.bat", 0) == 0 && encrypt_writes_) {
         write_file("password.txt", encrypt_output_);
@@ -36,9 +72,16 @@ protected:
       }
       return std::fopen(local(path).c_str(), mode);
     };
+    platform_.commit_file = [this](std::FILE*) {
+      operations_.push_back("commit");
+      return refuse_commit_ ? -1 : 0;
+    };
     platform_.remove_file = [this](const char* path) {
       operations_.push_back(std::string("remove ") + path);
-      return path == refuse_remove_ ? -1 : std::remove(local(path).c_str());
+      if (path == refuse_remove_) {
+        return EACCES;
+      }
+      return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
     platform_.rename_file = [this](const char* from, const char* to) {
       operations_.push_back(std::string("rename ") + from + " " + to);
@@ -115,6 +158,7 @@ protected:
   std::string fail_command_;
   std::string refuse_remove_;
   bool refuse_rename_ = false;
+  bool refuse_commit_ = false;
   bool full_temp_file_ = false;
 };
 
@@ -146,7 +190,8 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
       "net start veltrixWebServer >> result.txt 2>&1"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
-      "remove .\\password.txt", "remove .\\config\\server.properties",
+      "remove .\\password.txt",  // before the script runs: none left from an earlier run
+      "remove .\\password.txt", "commit", "remove .\\config\\server.properties",
       "rename .\\config\\server.properties.tmp .\\config\\server.properties"};
   EXPECT_EQ(operations_, file_operations);
 }
@@ -165,12 +210,15 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
     const wchar_t* password;
     const char* message_start;
   };
+  const std::wstring too_long(8164, L'p');  // its command line would be 8192 characters
   for (const Case& c : {Case{L"adm\u0100", L"secret", "Error: the user name holds a character above"},
                         Case{L"admin\npassword=x", L"secret", "Error: the user name holds a line break"},
+                        Case{L"ad\tmin", L"secret", "Error: the user name holds a line break"},
                         Case{L"admin", L"\u4e00", "Error: the password holds a character above"},
                         Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
                         Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
-                        Case{L"admin", L"a!b", "Error: the password holds the character '!'"}}) {
+                        Case{L"admin", L"a!b", "Error: the password holds the character '!'"},
+                        Case{L"admin", too_long.c_str(), "Error: the password is too long"}}) {
     output_.clear();
     write_file("config/server.properties", kOldConfig);
     run({c.user, c.password});
@@ -180,9 +228,18 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
   }
 }
 
-TEST_F(ProductFolder, MissingEncryptOutput) {
+TEST_F(ProductFolder, MissingEncryptOutputWithAStaleOneLeft) {
+  write_file("password.txt", "ENC:stale\n");
   encrypt_writes_ = false;
   expect_failure("Error :credential generation failed\n");
+  EXPECT_FALSE(exists("password.txt"));
+}
+
+TEST_F(ProductFolder, StalePasswordFileThatCannotBeDeleted) {
+  write_file("password.txt", "ENC:stale\n");
+  refuse_remove_ = kPasswordFile;
+  expect_failure("Error: could not delete .\\password.txt, left by an earlier run; nothing was changed\n");
+  EXPECT_TRUE(commands_.empty());
 }
 
 TEST_F(ProductFolder, EmptyEncryptOutput) {
@@ -214,11 +271,44 @@ TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {
 }
 
 TEST_F(ProductFolder, WriteFailureKeepsTheOldConfiguration) {
-  full_temp_file_ = true;
-  expect_failure(
-      "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
-      "unchanged\n");
-  EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+  for (bool* fault : {&full_temp_file_, &refuse_commit_}) {
+    full_temp_file_ = refuse_commit_ = false;
+    *fault = true;
+    output_.clear();
+    expect_failure(
+        "Error: could not write .\\config\\server.properties.tmp; .\\config\\server.properties is "
+        "unchanged\n");
+    EXPECT_EQ(operations_.back(), "remove .\\config\\server.properties.tmp");
+  }
+}
+
+// A line of 2 MiB with allocations above 1 MiB failing, in the configuration
+// and in the encrypt script's output.
+TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
+  const std::string huge_line = std::string(2 << 20, 'x') + "\n";
+  struct Case {
+    std::string config;
+    std::string encrypt_output;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{kOldConfig + huge_line, "ENC:secret\n",
+             "Error: not enough memory to read .\\config\\server.properties; it is unchanged\n"},
+        Case{kOldConfig, huge_line,
+             "Error: not enough memory to read .\\password.txt; .\\config\\server.properties is "
+             "unchanged\n"}}) {
+    write_file("config/server.properties", c.config);
+    encrypt_output_ = c.encrypt_output;
+    output_.clear();
+    {
+      AllocationLimit limit(1 << 20);
+      run({L"admin", L"secret"});
+    }
+    EXPECT_EQ(output_, c.message);
+    EXPECT_TRUE(read_file("config/server.properties") == c.config);
+    EXPECT_FALSE(exists("config/server.properties.tmp"));
+    EXPECT_TRUE(service_commands().empty());
+  }
 }
 
 TEST_F(ProductFolder, DeleteFailureNamesTheNewConfiguration) {

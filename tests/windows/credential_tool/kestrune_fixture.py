@@ -1,12 +1,28 @@
 """Product folders and stand-in services for the Kestrune Wine tests.
 
-Environment (set by CMake): KESTRUNE_EXE, STANDIN_SERVICE_EXE,
+Environment (set by CMake): KESTRUNE_BUILD ("i386": the shipped program,
+"x86-64": its test build), KESTRUNE_EXE, STANDIN_SERVICE_EXE,
 STANDIN_ENCRYPT_BAT, KESTRUNE_TEST_WORK.
+
+A script that imports this module runs only the build this host can run, and
+says which one and why; the other build's scripts end as not run.
 """
 import os
 import shutil
+import subprocess
 
 import winetest
+
+KESTRUNE_BUILD = os.environ["KESTRUNE_BUILD"]
+if KESTRUNE_BUILD == "i386" and not winetest.HOST_RUNS_I386:
+    winetest.skip_script(winetest.WHY + ": Kestrune's behaviour checked on its x86-64 build")
+if KESTRUNE_BUILD == "x86-64" and winetest.HOST_RUNS_I386:
+    winetest.skip_script(winetest.WHY + ": the 32-bit Kestrune.exe is what runs")
+if KESTRUNE_BUILD == "i386":
+    print("Kestrune under test: the 32-bit Kestrune.exe (%s)" % winetest.WHY, flush=True)
+else:
+    print("Kestrune under test: its x86-64 build (%s: Kestrune's behaviour checked on its x86-64 build)"
+          % winetest.WHY, flush=True)
 
 KESTRUNE_EXE = os.environ["KESTRUNE_EXE"]
 STANDIN_SERVICE_EXE = os.environ["STANDIN_SERVICE_EXE"]
@@ -17,6 +33,39 @@ WEB_SERVER = "veltrixWebServer"
 AGENT = "veltrixQuorvexAgent"
 USAGE = "Usage: Kestrune username password\n"
 SUCCESS = "Credentials Successfully changed\n"
+
+# A stand-in encrypt.bat that records the password exactly as it received it
+# (%~3) in received.txt. A command interpreter started with /u writes UTF-16LE
+# into files; a plain one writes the console's or the ANSI code page, which
+# would hide what arrived. The inner one expands the variable itself, so no
+# character of the password is parsed as a command.
+RECORDING_ENCRYPT_BAT = (b"@echo off\r\n"
+                         b'set "secret=%~3"\r\n'
+                         b'cmd /u /v:on /c "echo !secret!>received.txt"\r\n'
+                         b'> "%~1" echo ENC:recorded\r\n')
+
+
+def code_page_1251_environment():
+    """Variables under which Wine gives its programs the ANSI code page 1251
+    (Russian). Wine takes it from the Linux locale, which must exist for the
+    arguments to be decoded right; it is made here from Debian's locale
+    sources (package locales) into the work folder."""
+    locales = os.path.join(WORK, "locales")
+    if not os.path.exists(os.path.join(locales, "ru_RU.UTF-8", "LC_CTYPE")):
+        os.makedirs(locales, exist_ok=True)
+        subprocess.run(["localedef", "-i", "ru_RU", "-f", "UTF-8", os.path.join(locales, "ru_RU.UTF-8")],
+                       check=True, stdout=subprocess.DEVNULL)
+    return {"LOCPATH": locales, "LANG": "ru_RU.UTF-8", "LC_ALL": "ru_RU.UTF-8"}
+
+
+def ansi_bytes_of(text, env=None):
+    """The bytes that cmd.exe, without a console, writes into a file for
+    `text`: its ANSI code page's."""
+    os.makedirs(WORK, exist_ok=True)
+    written = os.path.join(WORK, "ansi.txt")
+    winetest.run(["cmd", "/c", "echo " + text + ">ansi.txt"], cwd=WORK, env=env)
+    with open(written, "rb") as f:
+        return f.read().rstrip(b"\r\n")
 
 
 class ProductFolder:
@@ -48,9 +97,10 @@ class ProductFolder:
     def exists(self, relative):
         return os.path.exists(self.path(relative))
 
-    def run(self, *args):
-        """Runs Kestrune.exe here; returns (exit code, stdout text)."""
-        result = winetest.run([KESTRUNE_EXE] + list(args), cwd=self.root, timeout=120)
+    def run(self, *args, env=None):
+        """Runs Kestrune.exe here (with `env` added to the environment);
+        returns (exit code, stdout text)."""
+        result = winetest.run([KESTRUNE_EXE] + list(args), cwd=self.root, timeout=120, env=env)
         return result.returncode, winetest.text(result.stdout)
 
 

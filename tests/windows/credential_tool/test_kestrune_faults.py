@@ -41,13 +41,15 @@ class Faults(unittest.TestCase):
         cases = [
             (("adm\u0100", "secret"), "Error: the user name holds a character above U+00FF"),
             (("admin\npassword=x", "secret"), "Error: the user name holds a line break"),
+            (("ad\tmin", "secret"), "Error: the user name holds a line break"),
+            (("admin", "p" * 8164), "Error: the password is too long"),  # its command: 8192
             (("admin", "pass\u20ac"), "Error: the password holds a character above U+00FF"),
             (("admin", 'a"b'), "Error: the password holds the character '\"'"),
             (("admin", "a%PATH%b"), "Error: the password holds the character '%'"),
             (("admin", "a!b"), "Error: the password holds the character '!'"),
         ]
         for args, message in cases:
-            with self.subTest(args=args):
+            with self.subTest(args=[a if len(a) < 40 else "<%d characters>" % len(a) for a in args]):
                 folder = ProductFolder("refused", config=OLD_CONFIG)
                 code, out = folder.run(*args)
                 self.assertEqual(code, 0)
@@ -56,9 +58,22 @@ class Faults(unittest.TestCase):
                 self.assertFalse(folder.exists("password.txt"), "the encrypt script ran")
 
     def test_missing_encrypt_script(self):
+        # A password.txt left by an earlier run must not pass for this run's.
         folder = ProductFolder("no-script", config=OLD_CONFIG, encrypt_bat=False)
+        folder.write("password.txt", b"ENC:stale\r\n")
         self.assertEqual(folder.run("admin", "secret"), (0, "Error :credential generation failed\n"))
         self.assert_unchanged(folder)
+        self.assertFalse(folder.exists("password.txt"))
+
+    def test_stale_password_file_that_cannot_be_deleted(self):
+        folder = ProductFolder("stale-read-only", config=OLD_CONFIG)
+        folder.write("password.txt", b"ENC:stale\r\n")
+        os.chmod(folder.path("password.txt"), 0o444)  # read-only for Windows
+        self.assertEqual(folder.run("admin", "secret"),
+                         (0, "Error: could not delete .\\password.txt, left by an earlier run; "
+                             "nothing was changed\n"))
+        self.assert_unchanged(folder)
+        self.assertEqual(folder.read("password.txt"), b"ENC:stale\r\n", "the encrypt script ran")
 
     def test_encrypt_script_writes_nothing(self):
         folder = ProductFolder("empty-output", config=OLD_CONFIG,

@@ -3,8 +3,9 @@ cmd.exe and net.exe and the stand-in services."""
 import unittest
 
 import winetest
-from kestrune_fixture import (AGENT, KESTRUNE_EXE, RESTART_ORDER, SUCCESS, WEB_SERVER,
-                              ProductFolder, StandinServices)
+from kestrune_fixture import (AGENT, KESTRUNE_EXE, RECORDING_ENCRYPT_BAT, RESTART_ORDER, SUCCESS,
+                              WEB_SERVER, ProductFolder, StandinServices, ansi_bytes_of,
+                              code_page_1251_environment)
 
 services = StandinServices()
 
@@ -15,51 +16,6 @@ def setUpModule():
 
 def tearDownModule():
     services.teardown()
-
-
-def imported_dlls(image):
-    """The DLL names in a PE image's import table."""
-    pe = int.from_bytes(image[0x3C:0x40], "little")
-    sections = int.from_bytes(image[pe + 6:pe + 8], "little")
-    optional_size = int.from_bytes(image[pe + 20:pe + 22], "little")
-    optional = pe + 24
-    magic = int.from_bytes(image[optional:optional + 2], "little")
-    directories = optional + (96 if magic == 0x10B else 112)
-    import_rva = int.from_bytes(image[directories + 8:directories + 12], "little")
-    table = optional + optional_size
-
-    def offset(rva):
-        for i in range(sections):
-            entry = table + 40 * i
-            size, address, _, raw = (int.from_bytes(image[entry + 8 + 4 * k:entry + 12 + 4 * k], "little")
-                                     for k in range(4))
-            if address <= rva < address + size:
-                return rva - address + raw
-        raise ValueError("RVA outside the sections")
-
-    names = []
-    descriptor = offset(import_rva)
-    while True:
-        name_rva = int.from_bytes(image[descriptor + 12:descriptor + 16], "little")
-        if name_rva == 0:
-            return names
-        start = offset(name_rva)
-        names.append(image[start:image.index(b"\0", start)].decode().lower())
-        descriptor += 20
-
-
-class Program(unittest.TestCase):
-    def test_is_a_static_32_bit_console_program(self):
-        with open(KESTRUNE_EXE, "rb") as f:
-            image = f.read()
-        pe = int.from_bytes(image[0x3C:0x40], "little")
-        self.assertEqual(image[pe:pe + 4], b"PE\0\0")
-        self.assertEqual(int.from_bytes(image[pe + 4:pe + 6], "little"), 0x14C)  # i386
-        self.assertEqual(int.from_bytes(image[pe + 24:pe + 26], "little"), 0x10B)  # PE32
-        self.assertEqual(int.from_bytes(image[pe + 24 + 68:pe + 24 + 70], "little"), 3)  # console
-        dlls = imported_dlls(image)
-        self.assertIn("kernel32.dll", dlls)
-        self.assertLessEqual(set(dlls), {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll"})
 
 
 class FullRun(unittest.TestCase):
@@ -132,11 +88,32 @@ class Passwords(unittest.TestCase):
         services.clear()
 
     def test_long_password(self):
-        password = "p" * 300
-        folder = ProductFolder("long-password")
-        self.assertEqual(folder.run("admin", password), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"),
-                         b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+        # 8163 characters: the encrypt command is 8191, the longest the
+        # interpreter takes (Wine's cmd warns that the line may be cut, and
+        # runs it whole).
+        for length in [300, 8163]:
+            with self.subTest(length=length):
+                password = "p" * length
+                folder = ProductFolder("long-password")
+                code, out = folder.run("admin", password)
+                self.assertEqual(code, 0)
+                self.assertTrue(out.endswith(SUCCESS), out[-200:])
+                self.assertEqual(folder.read("config/server.properties"),
+                                 b"userid=admin\r\npassword=ENC:" + password.encode() + b"\r\n")
+
+    def test_password_beyond_ascii_reaches_the_script_as_given(self):
+        # Under code page 1251 the narrow runner handed the script "\u0439\u044f"
+        # for "\u00e9\u00ff". The user name stays one byte per character.
+        cp1251 = code_page_1251_environment()
+        self.assertEqual(ansi_bytes_of("\u0439", cp1251), b"\xe9", "code page 1251 is not in effect")
+        for code_page, env in [("default", None), ("1251", cp1251)]:
+            for password in ["\u00e9\u00ff", "Zo\u00eb x", "a\u00a0b", "\u00ff", "\u00a1\u00bf\u00d7\u00f7"]:
+                with self.subTest(code_page=code_page, password=password):
+                    folder = ProductFolder("beyond-ascii", encrypt_bat=RECORDING_ENCRYPT_BAT)
+                    self.assertEqual(folder.run("Jos\u00e9", password, env=env), (0, SUCCESS))
+                    self.assertEqual(folder.read("received.txt"), (password + "\r\n").encode("utf-16-le"))
+                    self.assertEqual(folder.read("config/server.properties"),
+                                     b"userid=Jos\xe9\r\npassword=ENC:recorded\r\n")
 
     def test_interpreter_special_characters_reach_the_script_whole(self):
         for password in ["x&echo pwned>pwned.txt", "a|b", "a<b", "(a)", "a^b", "a,b;c=d",

@@ -180,9 +180,8 @@ def force_remove_service():
     winetest.wait_until(lambda: status() is None, 10, interval=0.3)
 
 
-# The fixture's script that starts the prefix's Wine session (tools/wine-prefix.sh).
-WINE_PREFIX_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(winetest.__file__)))),
-                                  "tools", "wine-prefix.sh")
+# The fixture's script that starts the prefix's Wine session.
+WINE_PREFIX_SCRIPT = os.path.join(os.path.dirname(winetest.WINERUN), "wine-prefix.sh")
 
 
 def restart_wine_session(stderr_path, winedebug):
@@ -193,12 +192,11 @@ def restart_wine_session(stderr_path, winedebug):
     and WINEDEBUG from the first program of the session."""
     env = winetest.wine_env({"WINEDEBUG": winedebug})
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    subprocess.run(["wineserver", "-k"], **quiet)
-    subprocess.run(["wineserver", "-w"], **quiet)
-    subprocess.run(["wineserver", "-p"], **quiet)
+    for server_option in ("-k", "-w", "-p"):
+        subprocess.run([winetest.WINERUN, "--server", server_option], **quiet)
     with open(stderr_path, "wb") as log:
-        subprocess.run(["wine", "cmd", "/c", "exit", "0"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=log, env=env, timeout=120)
+        subprocess.run([winetest.WINERUN, "cmd", "/c", "exit", "0"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=log, env=env, timeout=120)
 
 
 def restore_wine_session():
