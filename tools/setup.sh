@@ -19,6 +19,9 @@ if dpkg --print-foreign-architectures | grep -qx i386; then
   packages+=(wine32:i386)
 fi
 
+# Node.js and npm for the workflow validator: the machine's own, else Debian's.
+command -v npm >/dev/null || packages+=(nodejs npm)
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -38,4 +41,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 else
   echo "setup: all packages present"
+fi
+
+# The workflow validator at the version of tools/workflow-lint/package-lock.json
+# (again only when the lock file changed since the last install).
+lint=$(dirname "$0")/workflow-lint
+if [ ! -e "$lint/node_modules/.package-lock.json" ] || [ "$lint/package-lock.json" -nt "$lint/node_modules/.package-lock.json" ]; then
+  echo "setup: installing the workflow validator (npm ci)"
+  (cd "$lint" && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -1,4 +1,4 @@
-"""Helpers for the Wine tests of Ostrad.exe: a sample installation with the
+"""Helpers for the tests of Ostrad.exe: a sample installation with the
 stand-in jvm.dll (tests/windows/service_host/fake_jvm, see its README for the
 scenario file and the journal), its App Paths registration, the journal
 reader and a failing "ping".
@@ -9,8 +9,6 @@ Environment (set by tests/windows/service_host/CMakeLists.txt):
 import os
 import re
 import shutil
-import signal
-import subprocess
 
 import winetest
 
@@ -218,10 +216,9 @@ def event_text_matches(seen, expected):
 
 def start_ostrad(args, cwd, env=None):
     """Starts Ostrad.exe with args without waiting (stdin closed, stdout and
-    stderr pipes); cwd is the Linux folder it starts in. The Popen's pid is
-    the program's own Linux process, so send_ctrl_c reaches it."""
-    return subprocess.Popen([winetest.WINE64_LOADER, ostrad_exe()] + list(args), cwd=cwd, env=winetest.wine_env(env),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    stderr pipes); cwd is the folder it starts in. send_ctrl_c reaches it
+    (winetest.start_interruptible)."""
+    return winetest.start_interruptible([ostrad_exe()] + list(args), cwd=cwd, env=env)
 
 
 def start_debug_host(cwd, env=None):
@@ -230,6 +227,6 @@ def start_debug_host(cwd, env=None):
 
 
 def send_ctrl_c(process):
-    """SIGINT to the Linux process of a console program under Wine reaches its
-    console control handlers as CTRL_C_EVENT. process: from start_ostrad."""
-    process.send_signal(signal.SIGINT)
+    """The console interrupt for a program from start_ostrad: CTRL_C_EVENT
+    under Wine, CTRL_BREAK_EVENT on Windows (winetest.interrupt)."""
+    winetest.interrupt(process)

@@ -1,15 +1,20 @@
-"""Helpers for the tests that run the real Windows programs under Wine.
+"""Helpers for the tests that run the real Windows programs: under Wine on
+Linux, directly on Windows. Every program, the system's reg, sc, net, cmd and
+ping included, starts through run() or start(), which know the host.
 
-The CTest fixture has made the prefix (WINEPREFIX) and holds a persistent
-wineserver for it, so the Service Control Manager and the registry keep their
-state between the commands of a test.
+Under Wine, the CTest fixture has made the prefix (WINEPREFIX) and holds a
+persistent wineserver for it, so the Service Control Manager and the registry
+keep their state between the commands of a test.
 """
+import csv
 import os
 import shlex
+import signal
 import subprocess
 import sys
 import time
 
+ON_WINDOWS = sys.platform == "win32"
 PREFIX = os.environ.get("WINEPREFIX", "")
 WINERUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "winerun")
 
@@ -26,8 +31,13 @@ def _loader_decision():
     return decision
 
 
-DECISION = _loader_decision()
-os.environ.update(DECISION)  # the programs started from here do not probe again
+if ON_WINDOWS:
+    # No loader: Windows runs its programs, 32-bit ones included, itself.
+    DECISION = {"KORVANE_WINE_I386": "yes", "KORVANE_WINE_WHY": "Windows runs 32-bit programs itself",
+                "KORVANE_WINE_LOADER": "", "KORVANE_WINE64_LOADER": ""}
+else:
+    DECISION = _loader_decision()
+    os.environ.update(DECISION)  # the programs started from here do not probe again
 HOST_RUNS_I386 = DECISION["KORVANE_WINE_I386"] == "yes"
 WHY = DECISION["KORVANE_WINE_WHY"]
 LOADER = DECISION["KORVANE_WINE_LOADER"]
@@ -36,6 +46,21 @@ LOADER = DECISION["KORVANE_WINE_LOADER"]
 # to that process reaches the program.
 WINE64_LOADER = DECISION["KORVANE_WINE64_LOADER"]
 SKIP_EXIT_CODE = 77  # CTest reports the script as not run (SKIP_RETURN_CODE)
+
+# Where Wine and Windows differ, a test takes what it expects from here.
+# How long the SCM waits for a service's control handler to answer.
+SCM_CONTROL_TIMEOUT_S = 30 if ON_WINDOWS else 10
+# The wait hint of the start pending status that the SCM itself sets when it
+# starts a service's process, before the service reports anything.
+SCM_START_WAIT_HINT_MS = 2000 if ON_WINDOWS else 0
+# The error of a stop sent to a service that is still starting and accepts no
+# control: ERROR_SERVICE_CANNOT_ACCEPT_CTRL on Windows, ERROR_INVALID_SERVICE_CONTROL
+# under Wine.
+STOP_WHILE_STARTING_ERROR = "1061" if ON_WINDOWS else "1052"
+# Wine's sc.exe has no "qc" (scprobe asks QueryServiceConfig on both hosts).
+SC_HAS_QC = ON_WINDOWS
+# The console event that interrupt() delivers (see there).
+INTERRUPT_EVENT = "CTRL_BREAK_EVENT" if ON_WINDOWS else "CTRL_C_EVENT"
 
 
 def skip_script(reason):
@@ -46,12 +71,20 @@ def skip_script(reason):
 
 
 def windows_path(path):
-    """The Windows form of a Linux path, through Wine's Z: drive."""
+    """The Windows form of a path: under Wine, a Linux path through Wine's Z:
+    drive; on Windows, the path itself, absolute."""
+    if ON_WINDOWS:
+        return os.path.abspath(path)
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def wine_env(extra=None):
+    """The environment of a program started from a test (the Wine settings
+    matter under Wine only)."""
     env = dict(os.environ)
+    if ON_WINDOWS:
+        env.update(extra or {})
+        return env
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     if not HOST_RUNS_I386:
@@ -61,20 +94,75 @@ def wine_env(extra=None):
     return env
 
 
+def command(args, loader=None):
+    """The command line that runs a Windows program (args[0]: the path to an
+    .exe, or a system program such as "cmd", "reg", "sc", "net", "ping"):
+    through Wine's loader (LOADER unless told) or, on Windows, directly."""
+    args = list(args)
+    if ON_WINDOWS:
+        if os.path.isabs(args[0]):
+            args[0] = os.path.normpath(args[0])
+        return args
+    return [loader or LOADER] + args
+
+
 def run(args, cwd=None, timeout=120, env=None, input_bytes=None):
-    """Runs a Windows program (args[0]: a Linux path to an .exe, or a Wine
-    built-in such as "cmd", "reg", "sc", "net") and waits for it.
+    """Runs a Windows program (see command) and waits for it.
     Returns the CompletedProcess with stdout and stderr as bytes."""
-    return subprocess.run([LOADER] + list(args), cwd=cwd, env=wine_env(env),
+    return subprocess.run(command(args), cwd=cwd, env=wine_env(env),
                           input=input_bytes, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=timeout)
 
 
 def start(args, cwd=None, env=None):
     """Starts a Windows program without waiting; stdout and stderr are pipes."""
-    return subprocess.Popen([LOADER] + list(args), cwd=cwd, env=wine_env(env),
+    return subprocess.Popen(command(args), cwd=cwd, env=wine_env(env),
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
+
+
+def start_interruptible(args, cwd=None, env=None):
+    """Starts a 64-bit console program as start() does, so that interrupt()
+    reaches it. Under Wine it goes through the 64-bit loader, so the Popen's
+    process is the program's own (the 32-bit loader would hand a 64-bit
+    program over to a new process); on Windows it starts in a process group
+    of its own."""
+    if ON_WINDOWS:
+        # Console events reach only the processes of one console: a test
+        # started without any makes one (this fails, harmlessly, when it has one).
+        import ctypes
+        ctypes.windll.kernel32.AllocConsole()
+        return subprocess.Popen(command(args), cwd=cwd, env=wine_env(env),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                creationflags=subprocess.CREATE_NEW_PROCESS_GROUP)
+    return subprocess.Popen(command(args, WINE64_LOADER), cwd=cwd, env=wine_env(env),
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def interrupt(process):
+    """The console's interrupt for a program from start_interruptible; its
+    console handlers receive INTERRUPT_EVENT. Under Wine: SIGINT to the
+    program's Linux process, which arrives as CTRL_C_EVENT. On Windows:
+    CTRL_BREAK_EVENT to the program's process group (CTRL_C_EVENT can only be
+    sent to the whole console, this test and CTest included)."""
+    process.send_signal(signal.CTRL_BREAK_EVENT if ON_WINDOWS else signal.SIGINT)
+
+
+def process_ids(image_name):
+    """Windows only: the ids of the running processes of that image name."""
+    result = subprocess.run(["tasklist", "/FI", "IMAGENAME eq " + image_name, "/FO", "CSV", "/NH"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+    rows = csv.reader(text(result.stdout).splitlines())
+    return [int(row[1]) for row in rows if len(row) > 1 and row[0].lower() == image_name.lower()]
+
+
+def kill_process(pid):
+    """Ends a process at once (on Windows, os.kill with any signal but the
+    console events terminates it)."""
+    try:
+        os.kill(pid, signal.SIGTERM if ON_WINDOWS else signal.SIGKILL)
+    except OSError:  # already gone
+        pass
 
 
 def text(data):
@@ -83,13 +171,13 @@ def text(data):
 
 
 def reg(*args):
-    """Runs Wine's reg.exe; returns (exit code, text output)."""
+    """Runs reg.exe; returns (exit code, text output)."""
     result = run(["reg"] + list(args), timeout=60)
     return result.returncode, text(result.stdout)
 
 
 def sc(*args):
-    """Runs Wine's sc.exe; returns (exit code, text output)."""
+    """Runs sc.exe; returns (exit code, text output)."""
     result = run(["sc"] + list(args), timeout=60)
     return result.returncode, text(result.stdout)
 

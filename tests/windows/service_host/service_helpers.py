@@ -1,9 +1,8 @@
-"""Helpers for the Wine tests of Ostrad as a service under Wine's real Service
-Control Manager: running Ostrad's install and remove options, asking the SCM
+"""Helpers for the tests of Ostrad as a service under the real Service
+Control Manager (Wine's or Windows'): running Ostrad's install and remove options, asking the SCM
 through scprobe.exe, a probe that the service's own "ping localhost" finds,
 and cleaning up the service and its process whatever happened."""
 import os
-import signal
 import subprocess
 import time
 
@@ -97,7 +96,10 @@ def is_subsequence(observed, expected):
 
 
 def ostrad_processes():
-    """Linux pids of the Ostrad.exe processes of this test's Wine prefix."""
+    """The pids of the Ostrad.exe processes: on Windows, all of them; under
+    Wine, the Linux pids of those of this test's Wine prefix."""
+    if winetest.ON_WINDOWS:
+        return winetest.process_ids("Ostrad.exe")
     prefix = "WINEPREFIX=" + os.environ["WINEPREFIX"]
     pids = []
     for entry in os.listdir("/proc"):
@@ -121,22 +123,41 @@ def no_ostrad_left(timeout=15):
     return bool(winetest.wait_until(lambda: not ostrad_processes(), timeout, interval=0.3))
 
 
-# The service starts in the Windows folder, and the command interpreter looks
-# in the current folder before the Path, so a ping.cmd there is the service's
-# "ping localhost".
+# Under Wine the service starts in the Windows folder, and the command
+# interpreter looks in the current folder before the Path, so a ping.cmd there
+# is the service's "ping localhost". On Windows it starts in System32, where
+# the system's ping.exe comes first: there the service's own environment (the
+# "Environment" value of its key, which the SCM reads at each start) tells the
+# command interpreter to skip the current folder and puts marker_folder first
+# on the Path. The value is written before Ostrad -i creates the service; the
+# SCM keeps the values it finds in the key.
 def _windows_folder():
     return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
+
+
+def _service_ping_folder(marker_folder):
+    return marker_folder if winetest.ON_WINDOWS else _windows_folder()
 
 
 def install_service_ping(marker_folder):
     """A probe that fails on its first run (leaving a marker in marker_folder)
     and succeeds afterwards: the start stays pending through one 10 s pause."""
     marker = winetest.windows_path(os.path.join(marker_folder, "probe-failed-once"))
-    with open(os.path.join(_windows_folder(), "ping.cmd"), "w", newline="\r\n") as script:
+    with open(os.path.join(_service_ping_folder(marker_folder), "ping.cmd"), "w", newline="\r\n") as script:
         script.write('@echo off\nif exist "%s" exit /b 0\necho.>"%s"\nexit /b 1\n' % (marker, marker))
+    if winetest.ON_WINDOWS:
+        system_root = os.environ["SystemRoot"]
+        path = ";".join([winetest.windows_path(marker_folder), system_root + "\\System32", system_root])
+        code, out = winetest.reg("add", SERVICE_KEY, "/v", "Environment", "/t", "REG_MULTI_SZ", "/s", "|",
+                                 "/d", "NoDefaultCurrentDirectoryInExePath=1|PATH=" + path, "/f")
+        if code != 0:
+            raise RuntimeError("reg add of the service's Environment failed: " + out)
 
 
 def remove_service_ping():
+    if winetest.ON_WINDOWS:
+        winetest.reg("delete", SERVICE_KEY, "/v", "Environment", "/f")
+        return  # the ping.cmd stays in the test's own work folder
     try:
         os.remove(os.path.join(_windows_folder(), "ping.cmd"))
     except FileNotFoundError:
@@ -173,10 +194,7 @@ def force_remove_service():
         wait_for_state(STOPPED, 20)
         winetest.run(["sc", "delete", SERVICE], timeout=60)
     for pid in ostrad_processes():
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+        winetest.kill_process(pid)
     winetest.wait_until(lambda: status() is None, 10, interval=0.3)
 
 

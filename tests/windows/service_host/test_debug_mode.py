@@ -41,6 +41,8 @@ class DebugHost:
         return found
 
     def ctrl_c(self):
+        # Under Wine Ctrl+C (CTRL_C_EVENT), on Windows Ctrl+Break
+        # (CTRL_BREAK_EVENT): the debug handler answers both.
         fx.send_ctrl_c(self.process)
 
     def finish(self, timeout=30):

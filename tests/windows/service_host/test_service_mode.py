@@ -17,10 +17,9 @@ START, STOP = sh.START_PENDING, sh.STOP_PENDING
 # Every report of a start and a stop control, in order: (state, controls
 # accepted, checkpoint, wait hint), after the status the SCM itself sets when it
 # starts the process. A watcher that polls may miss short ones.
-SCM_STARTING = (START, 0, 0, 0)
+SCM_STARTING = (START, 0, 0, winetest.SCM_START_WAIT_HINT_MS)
 FULL_START_AND_STOP = [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000),
                        (STOP, 5, 3, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]
-ERROR_INVALID_SERVICE_CONTROL = "1052"
 ERROR_INVALID_PARAMETER = "87"
 
 
@@ -86,7 +85,7 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
             lambda: os.path.exists(os.path.join(self.work, "probe-failed-once")), 10))
         self.assertEqual(sh.status(), (START, 0, 1, 10000))
         _, lines = sh.scprobe("control", sh.SERVICE, "1")
-        self.assertEqual(lines[-1].get("error"), ERROR_INVALID_SERVICE_CONTROL)
+        self.assertEqual(lines[-1].get("error"), winetest.STOP_WHILE_STARTING_ERROR)
         result = winetest.run(["net", "stop", sh.SERVICE], timeout=60)
         self.assertNotEqual(result.returncode, 0)
         self.assertEqual(sh.status(), (START, 0, 1, 10000))
