@@ -9,6 +9,7 @@ Environment (set by tests/windows/service_host/CMakeLists.txt):
 import os
 import re
 import shutil
+import xml.etree.ElementTree as ElementTree
 
 import winetest
 
@@ -198,6 +199,46 @@ def split_event_lines(stderr):
         elif line.strip():
             others.append(line)
     return texts, others
+
+
+EVENT_SOURCE = "KorvaneQuorvexAgent"
+_EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
+
+
+def read_application_events(after_record=0):
+    """Windows only: the Application log's events of the service's source with
+    a record number above after_record, oldest first, each as a dict: record,
+    id (the event id's low 16 bits), qualifiers, level (2: error) and strings."""
+    query = "*[System[Provider[@Name='%s'] and (EventRecordID>%d)]]" % (EVENT_SOURCE, after_record)
+    result = winetest.run(["wevtutil", "qe", "Application", "/q:" + query, "/f:xml", "/e:Events"], timeout=60)
+    events = []
+    for event in ElementTree.fromstring(winetest.text(result.stdout) or "<Events/>"):
+        system = event.find(_EVENT_NS + "System")
+        event_id = system.find(_EVENT_NS + "EventID")
+        events.append({"record": int(system.find(_EVENT_NS + "EventRecordID").text),
+                       "id": int(event_id.text), "qualifiers": int(event_id.get("Qualifiers", "0")),
+                       "level": int(system.find(_EVENT_NS + "Level").text),
+                       "strings": [data.text or "" for data in event.iter(_EVENT_NS + "Data")]})
+    return events
+
+
+class EventCapture:
+    """The error events written while a test runs, on both kinds of host.
+    Under Wine, ReportEventW shows each on the writing process's standard error
+    (run it with WINEDEBUG=EVENTLOG_WINEDEBUG); on Windows they are read back
+    from the Application log, newer than when the capture was made."""
+
+    def __init__(self):
+        self.mark = 0
+        if winetest.ON_WINDOWS:
+            self.mark = max([e["record"] for e in read_application_events()], default=0)
+
+    def split(self, stderr):
+        """(event texts, other lines of stderr), as split_event_lines gives them."""
+        texts, others = split_event_lines(stderr)
+        if winetest.ON_WINDOWS:
+            texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark)]
+        return texts, others
 
 
 def event_text_matches(seen, expected):
