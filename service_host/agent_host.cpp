@@ -67,3 +67,5 @@ AgentLifecycle& lifecycle() {
 void agent_run(int, char**) { run_agent(lifecycle()); }
 
 void stop_sequence() { run_stop_sequence(lifecycle()); }
+
+void note_stop_coming() { note_stop(lifecycle()); }

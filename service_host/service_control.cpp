@@ -22,6 +22,7 @@ ServiceControl make_service_control() {
   };
   service.ops.registerConsoleHandler = [] { SetConsoleCtrlHandler(service_console_handler, TRUE); };
   service.ops.agentRun = [](int argc, char** argv) { agent_run(argc, argv); };
+  service.ops.noteStop = [] { note_stop_coming(); };
   service.ops.stopSequence = [] { stop_sequence(); };
   return service;
 }
