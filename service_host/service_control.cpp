@@ -28,12 +28,14 @@ ServiceControl make_service_control() {
 }
 
 // Made on first use by whichever thread comes first; never changed after.
+// Neither it nor the count of running controls is ever destroyed: handlers
+// may still be inside them while the process ends.
 ServiceControl& service_control() {
-  static ServiceControl service = make_service_control();
+  static ServiceControl& service = *new ServiceControl(make_service_control());
   return service;
 }
 
-ControlsInProgress g_controls;
+ControlsInProgress& g_controls = *new ControlsInProgress;
 
 // A stop's answer to the SCM takes microseconds after its stopped report;
 // the limit only keeps a stuck handler from holding the process.
