@@ -70,7 +70,10 @@ void run_agent(AgentLifecycle& life) {
   hooks.filterLogoff();
   hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
-  // the stopped report lets the process end.
+  // the stopped report lets the process end. The stop's own stopped report
+  // goes first: the platform may hold ours until the control handler running
+  // the stop has returned (Wine does), and that handler would wait for the
+  // status reporter that ours holds.
   wait_while_cleanup_runs(life);
   hooks.report(kStateStopped, 0, 0);
 }
@@ -97,9 +100,11 @@ void run_stop_sequence(AgentLifecycle& life) {
 
   if (callCleanup) {
     hooks.callCleanup();
+    hooks.report(kStateStopped, 0, 0);
     std::lock_guard<std::mutex> guard(life.lock);
     life.cleanupRunning = false;
     life.cleanupDone.notify_all();
+    return;
   }
   // A second stop reports stopped only once the first one's cleanup is done.
   wait_while_cleanup_runs(life);

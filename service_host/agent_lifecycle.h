@@ -38,7 +38,7 @@ struct AgentLifecycle {
   bool stopRequested = false;
   bool launched = false;
   bool cleanupClaimed = false;
-  bool cleanupRunning = false;
+  bool cleanupRunning = false;  // until the stop that calls cleanup has reported stopped
 };
 
 // Runs the probe until it answers or kProbeRetries pauses have passed (or a

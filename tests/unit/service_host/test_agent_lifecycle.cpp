@@ -248,6 +248,32 @@ TEST(StopSequence, CleanupRunsAtMostOnce) {
   EXPECT_EQ(p.count("report 3,0,0"), 3);
 }
 
+// The stop that called cleanup reports stopped before the run does: the
+// platform may hold the run's report until the stop's handler has returned.
+TEST(StopSequence, TheRunReportsStoppedOnlyAfterTheStopThatCalledCleanup) {
+  FakePlatform p;
+  static thread_local bool onStopThread = false;
+  std::promise<void> agentEnded;
+  p.duringWait = [&] { agentEnded.get_future().wait(); };
+  p.duringCleanup = [&] { agentEnded.set_value(); };  // cleanup makes the agent's main return
+  const auto report = p.life.hooks.report;
+  p.life.hooks.report = [&p, report](std::uint32_t state, std::uint32_t exitCode, std::uint32_t hint) {
+    if (state != kStateStopped) return report(state, exitCode, hint);
+    if (onStopThread) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a slow send
+    p.record(onStopThread ? "stop reported stopped" : "run reported stopped");
+    return true;
+  };
+  std::thread runThread([&] { run_agent(p.life); });
+  while (p.count("wait") == 0) std::this_thread::yield();
+  std::thread stopThread([&] {
+    onStopThread = true;
+    run_stop_sequence(p.life);
+  });
+  stopThread.join();
+  runThread.join();
+  EXPECT_EQ(tail(p.events(), 2), (std::vector<std::string>{"stop reported stopped", "run reported stopped"}));
+}
+
 // A second stop while the first one's cleanup runs reports stopped only after
 // that cleanup; the agent run also waits for it before its own stopped report.
 TEST(StopSequence, SecondStopAndTheRunWaitForARunningCleanup) {
