@@ -40,8 +40,13 @@ ControlsInProgress& g_controls = *new ControlsInProgress;
 // A stop's answer to the SCM takes microseconds after its stopped report;
 // the limit only keeps a stuck handler from holding the process.
 constexpr std::chrono::milliseconds kControlAnswerLimit(5000);
+// The dispatcher sends that answer after the handler has returned, under
+// locks of its own; ending the process in between can leave it hanging.
+constexpr DWORD kAnswerSendMs = 100;
 
-void let_running_controls_answer() { wait_until_controls_end(g_controls, kControlAnswerLimit); }
+void let_running_controls_answer() {
+  if (wait_until_controls_end(g_controls, kControlAnswerLimit)) Sleep(kAnswerSendMs);
+}
 
 void WINAPI control_handler(DWORD control) {
   begin_control(g_controls);
