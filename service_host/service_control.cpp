@@ -40,8 +40,8 @@ ControlsInProgress& g_controls = *new ControlsInProgress;
 // A stop's answer to the SCM takes microseconds after its stopped report;
 // the limit only keeps a stuck handler from holding the process.
 constexpr std::chrono::milliseconds kControlAnswerLimit(5000);
-// The dispatcher sends that answer after the handler has returned, under
-// locks of its own; ending the process in between can leave it hanging.
+// The dispatcher sends that answer only after the handler has returned: give
+// it a moment, or the SCM may find the control pipe broken instead.
 constexpr DWORD kAnswerSendMs = 100;
 
 void let_running_controls_answer() {
