@@ -16,10 +16,11 @@ namespace {
 constexpr SIZE_T kAgentStackCommit = 4096;
 
 // Process-wide: what the JVM start found and loaded. The library stays loaded
-// until the process ends, since the JVM's threads run inside it.
+// until the process ends, since the JVM's threads run inside it. The texts are
+// never destroyed: the process may end while a start still reads them.
 HMODULE g_jvmLibrary = nullptr;
-std::string g_installDirectory;
-std::string g_classPath;
+std::string& g_installDirectory = *new std::string;
+std::string& g_classPath = *new std::string;
 
 // A whole environment variable; false when it is unset.
 bool read_environment(const char* name, std::string& value) {

@@ -3,24 +3,27 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <memory>
 
 #include "JvmServices.h"
 #include "agent_jni.h"
 #include "agent_lifecycle.h"
 #include "service_status.h"
-#include "win_handle.h"
 
 namespace {
 
+// The process-wide state below is made once and never destroyed. The process
+// ends (exit in debug mode, the return from main in service mode) while the
+// agent thread, a control handler or a console handler may still be inside it;
+// no destructor may take it away from under them. The process owns what is
+// left, and ending it releases everything.
+
 // The host lives until the process ends: its JVM is never destroyed.
 JvmServices* g_host = nullptr;
-// The agent thread and its launch record; released only after the thread has
-// ended, so nothing can still use them.
+// The agent thread and its launch record, made at the one launch.
 HANDLE g_agentThread = nullptr;
-std::unique_ptr<LaunchRecord> g_launchRecord;
+LaunchRecord* g_launchRecord = nullptr;
 // Set by a stop, so that a pause of the loopback probe ends at once.
-KernelHandle g_stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+const HANDLE g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 BOOL WINAPI logoff_filter(DWORD event) {
   return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT ? TRUE : FALSE;
@@ -29,8 +32,8 @@ BOOL WINAPI logoff_filter(DWORD event) {
 AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
   hooks.probeLoopback = [] { return std::system("ping localhost"); };
-  hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent.get(), ms); };
-  hooks.wakePause = [] { SetEvent(g_stopEvent.get()); };
+  hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent, ms); };
+  hooks.wakePause = [] { SetEvent(g_stopEvent); };
   hooks.report = report;
   hooks.createJvm = [] {
     g_host = new JvmServices();
@@ -38,10 +41,10 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   };
   hooks.beep = [](unsigned hz, unsigned ms) { Beep(hz, ms); };
   hooks.launchAgent = [] {
-    g_launchRecord = std::make_unique<LaunchRecord>();
+    g_launchRecord = new LaunchRecord();
     g_launchRecord->className = kAgentClassName;
     g_launchRecord->host = g_host;
-    g_agentThread = g_host->launch(g_launchRecord.get());
+    g_agentThread = g_host->launch(g_launchRecord);
   };
   hooks.filterLogoff = [] { SetConsoleCtrlHandler(logoff_filter, TRUE); };
   hooks.waitForAgentEnd = [] {
@@ -49,18 +52,16 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
     WaitForSingleObject(g_agentThread, INFINITE);
     CloseHandle(g_agentThread);
     g_agentThread = nullptr;
-    g_launchRecord.reset();
   };
   hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, error_hook); };
   hooks.fail = error_hook;
   return life;
 }
 
-// Bound once, on first use, whichever thread comes first.
+// Bound once, on first use, whichever thread comes first; never destroyed.
 AgentLifecycle& lifecycle() {
-  static AgentLifecycle life;
-  static AgentLifecycle& bound = bind_hooks(life);
-  return bound;
+  static AgentLifecycle& life = bind_hooks(*new AgentLifecycle);
+  return life;
 }
 
 }  // namespace
@@ -68,3 +69,5 @@ AgentLifecycle& lifecycle() {
 void agent_run(int, char**) { run_agent(lifecycle()); }
 
 void stop_sequence() { run_stop_sequence(lifecycle()); }
+
+void note_stop_coming() { note_stop(lifecycle()); }

@@ -9,5 +9,9 @@ void agent_run(int argc, char** argv);
 
 // Asks the agent to clean up (its static cleanup on the calling thread) and
 // reports stop pending and stopped. Safe at any moment and more than once:
-// before the JVM exists it makes the start give up; cleanup runs at most once.
+// before the agent is launched it makes the start give up; cleanup runs at most once.
 void stop_sequence();
+
+// Records that a stop has come, before anyone reports stop pending: from then
+// on the start is given up instead of reporting running.
+void note_stop_coming();

@@ -10,13 +10,28 @@ bool stop_requested(AgentLifecycle& life) {
   return life.stopRequested;
 }
 
-// Called once the JVM exists (or its creation failed): decides, under the
-// lock, whether the agent may be launched. From here on a stop calls cleanup.
-bool claim_launch(AgentLifecycle& life, bool jvmCreated, int pauses) {
+// The start's reports go out under the lock: a stop records itself there
+// before its stop-pending report, so none of them can follow that report.
+void report_start_pending_unless_stopped(AgentLifecycle& life) {
   std::lock_guard<std::mutex> guard(life.lock);
-  if (!jvmCreated || pauses == kProbeRetries || life.stopRequested) return false;
-  life.jvmReady = true;
+  if (!life.stopRequested) life.hooks.report(kStateStartPending, 0, 0);
+}
+
+// The turning point: either a stop has come and the start is given up, or
+// running is reported and the agent launched before any stop can look.
+// From here on a stop calls cleanup.
+bool launch_unless_stopped(AgentLifecycle& life) {
+  std::lock_guard<std::mutex> guard(life.lock);
+  if (life.stopRequested) return false;
+  life.hooks.report(kStateRunning, 0, 10000);
+  life.hooks.launchAgent();
+  life.launched = true;
   return true;
+}
+
+void give_up(AgentHooks& hooks) {
+  hooks.report(kStateStopped, 0, 0);
+  hooks.beep(kFailedToneHz, kFailedToneMs);
 }
 
 void wait_while_cleanup_runs(AgentLifecycle& life) {
@@ -43,49 +58,58 @@ int run_loopback_probe(AgentLifecycle& life) {
 void run_agent(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
   const int pauses = run_loopback_probe(life);
-  hooks.report(kStateStartPending, 0, 0);
+  report_start_pending_unless_stopped(life);
 
   // A stop during the probe gives the start up before a JVM is made for nothing.
   const bool jvmCreated = !stop_requested(life) && hooks.createJvm();
-  if (!claim_launch(life, jvmCreated, pauses)) {
-    hooks.report(kStateStopped, 0, 0);
-    hooks.beep(kFailedToneHz, kFailedToneMs);
+  if (!jvmCreated || pauses == kProbeRetries || stop_requested(life)) {
+    give_up(hooks);
     return;
   }
 
   hooks.beep(kStartedToneHz, kStartedToneMs);
-  hooks.report(kStateRunning, 0, 10000);
-  hooks.launchAgent();
+  if (!launch_unless_stopped(life)) {
+    give_up(hooks);
+    return;
+  }
   hooks.filterLogoff();
   hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
-  // the stopped report lets the process end.
+  // the stopped report lets the process end. The stop's own stopped report
+  // goes first: the platform may hold ours until the control handler running
+  // the stop has returned (Wine does), and that handler would wait for the
+  // status reporter that ours holds.
   wait_while_cleanup_runs(life);
   hooks.report(kStateStopped, 0, 0);
 }
 
+void note_stop(AgentLifecycle& life) {
+  std::lock_guard<std::mutex> guard(life.lock);
+  life.stopRequested = true;
+}
+
 void run_stop_sequence(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
-  hooks.report(kStateStopPending, 0, 0);
-
   bool callCleanup = false;
   {
     std::lock_guard<std::mutex> guard(life.lock);
-    if (!life.jvmReady) {
-      life.stopRequested = true;
-    } else if (!life.cleanupClaimed) {
+    life.stopRequested = true;
+    if (life.launched && !life.cleanupClaimed) {
       life.cleanupClaimed = true;
       life.cleanupRunning = true;
       callCleanup = true;
     }
   }
+  hooks.report(kStateStopPending, 0, 0);
   hooks.wakePause();
 
   if (callCleanup) {
     hooks.callCleanup();
+    hooks.report(kStateStopped, 0, 0);
     std::lock_guard<std::mutex> guard(life.lock);
     life.cleanupRunning = false;
     life.cleanupDone.notify_all();
+    return;
   }
   // A second stop reports stopped only once the first one's cleanup is done.
   wait_while_cleanup_runs(life);

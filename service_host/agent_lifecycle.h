@@ -28,17 +28,18 @@ struct AgentHooks {
   std::function<void(const char* text)> fail;    // the error hook
 };
 
-// Where the start stands, as far as a stop needs to know. A stop before the
-// JVM is ready makes the start give up; once it is ready, the first stop
-// calls cleanup and every later one leaves it alone.
+// Where the start stands, as far as a stop needs to know. The launch is the
+// turning point, taken under the lock together with the running report: a
+// stop before it makes the start give up; after it, the first stop calls
+// cleanup and every later one leaves it alone.
 struct AgentLifecycle {
   AgentHooks hooks;
   std::mutex lock;
   std::condition_variable cleanupDone;
   bool stopRequested = false;
-  bool jvmReady = false;
+  bool launched = false;
   bool cleanupClaimed = false;
-  bool cleanupRunning = false;
+  bool cleanupRunning = false;  // until the stop that calls cleanup has reported stopped
 };
 
 // Runs the probe until it answers or kProbeRetries pauses have passed (or a
@@ -49,3 +50,8 @@ int run_loopback_probe(AgentLifecycle& life);
 
 void run_agent(AgentLifecycle& life);
 void run_stop_sequence(AgentLifecycle& life);
+
+// Records that a stop has come. Whoever sends a stop-pending report calls it
+// first: from then on the run sends no start-pending or running report and
+// launches nothing, unless the agent was already launched.
+void note_stop(AgentLifecycle& life);

@@ -22,23 +22,31 @@ ServiceControl make_service_control() {
   };
   service.ops.registerConsoleHandler = [] { SetConsoleCtrlHandler(service_console_handler, TRUE); };
   service.ops.agentRun = [](int argc, char** argv) { agent_run(argc, argv); };
+  service.ops.noteStop = [] { note_stop_coming(); };
   service.ops.stopSequence = [] { stop_sequence(); };
   return service;
 }
 
 // Made on first use by whichever thread comes first; never changed after.
+// Neither it nor the count of running controls is ever destroyed: handlers
+// may still be inside them while the process ends.
 ServiceControl& service_control() {
-  static ServiceControl service = make_service_control();
+  static ServiceControl& service = *new ServiceControl(make_service_control());
   return service;
 }
 
-ControlsInProgress g_controls;
+ControlsInProgress& g_controls = *new ControlsInProgress;
 
 // A stop's answer to the SCM takes microseconds after its stopped report;
 // the limit only keeps a stuck handler from holding the process.
 constexpr std::chrono::milliseconds kControlAnswerLimit(5000);
+// The dispatcher sends that answer only after the handler has returned: give
+// it a moment, or the SCM may find the control pipe broken instead.
+constexpr DWORD kAnswerSendMs = 100;
 
-void let_running_controls_answer() { wait_until_controls_end(g_controls, kControlAnswerLimit); }
+void let_running_controls_answer() {
+  if (wait_until_controls_end(g_controls, kControlAnswerLimit)) Sleep(kAnswerSendMs);
+}
 
 void WINAPI control_handler(DWORD control) {
   begin_control(g_controls);

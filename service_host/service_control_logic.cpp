@@ -3,6 +3,7 @@
 namespace {
 
 void stop_agent(ServiceControl& service) {
+  service.ops.noteStop();
   report_status(*service.reporter, kStateStopPending, 0, kControlWaitHintMs);
   service.ops.stopSequence();
 }

@@ -32,6 +32,9 @@ struct ServiceControlOps {
   std::function<void()> registerConsoleHandler;
   // Runs the agent until it ends or its start is given up.
   std::function<void(int argc, char** argv)> agentRun;
+  // Tells the agent's lifecycle that a stop has come. Called before the first
+  // stop-pending report, so that the start cannot report running after it.
+  std::function<void()> noteStop;
   // Asks the agent to clean up and reports stopped.
   std::function<void()> stopSequence;
 };

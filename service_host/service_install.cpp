@@ -106,6 +106,15 @@ void remove_service() {
     return;
   }
   SERVICE_STATUS status{};
+  // A starting service refuses the stop and would only be marked for deletion,
+  // running on: wait for its start to end, with no limit, as for the stop.
+  bool waitedForStart = false;
+  while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_START_PENDING) {
+    print(".");
+    waitedForStart = true;
+    Sleep(kStopPollMs);
+  }
+  if (waitedForStart) print("\n");
   // A service that does not run refuses the stop; removal goes on silently.
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     print("Stopping %s.", kDisplayName);

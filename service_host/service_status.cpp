@@ -18,8 +18,9 @@ bool send_to_scm(const ServiceStatusRecord& record) {
   return SetServiceStatus(g_statusHandle, &status) != FALSE;
 }
 
+// Never destroyed: a control handler may still report while the process ends.
 StatusReporter& make_reporter() {
-  static StatusReporter reporter;
+  StatusReporter& reporter = *new StatusReporter;
   reporter.send = send_to_scm;
   reporter.errorHook = error_hook;
   return reporter;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -23,10 +24,38 @@ struct FakePlatform {
   int succeedOnRun = 1;  // 0: never
   bool jvmCreated = true;
   std::function<void()> duringPause, duringCreate, duringWait, duringCleanup;
+  // A stop from another thread at the first event named stopAt, as the
+  // platform delivers one. From that hook on, the run waits for the stop to
+  // end, except in the hooks it calls holding the lock that the stop needs.
+  std::string stopAt;
+  std::atomic<bool> stopStarted{false};
+  std::thread::id runThread;  // written before stopStarted
+  std::thread stopThread;
+  std::promise<void> stopEnded;
+  std::shared_future<void> stopDone = stopEnded.get_future().share();
+
+  ~FakePlatform() {
+    if (stopThread.joinable()) stopThread.join();
+  }
+
+  static bool run_holds_the_lock(const std::string& event) {
+    return event == "report 2,0,0" || event == "report 4,0,10000" || event == "launch";
+  }
 
   void record(const std::string& event) {
-    std::lock_guard<std::mutex> guard(logLock);
-    log.push_back(event);
+    {
+      std::lock_guard<std::mutex> guard(logLock);
+      log.push_back(event);
+    }
+    if (event == stopAt && !stopStarted) {
+      runThread = std::this_thread::get_id();
+      stopStarted = true;
+      stopThread = std::thread([this] {
+        run_stop_sequence(life);
+        stopEnded.set_value();
+      });
+    }
+    if (stopStarted && std::this_thread::get_id() == runThread && !run_holds_the_lock(event)) stopDone.wait();
   }
   int count(const std::string& event) {
     std::lock_guard<std::mutex> guard(logLock);
@@ -186,6 +215,41 @@ TEST(StopSequence, StopDuringJvmCreationGivesUpAndNeverLaunches) {
   EXPECT_EQ(tail(p.events(), 2), kGivenUp);
 }
 
+// A stop at every moment of the start. Before the launch it gives the start
+// up: no launch, no running report, the low tone. After it, cleanup is called
+// once. Either way nothing reports start pending or running after the stop's
+// stop-pending report, and the stop and the run each report stopped once.
+TEST(StopSequence, StopAtEveryMomentOfTheStart) {
+  const struct {
+    const char* event;
+    bool launched;
+  } moments[] = {
+      {"probe", false},      {"pause 10000", false},   {"report 2,0,0", false},
+      {"create jvm", false}, {"beep 5000/125", false}, {"report 4,0,10000", true},
+      {"launch", true},      {"logoff filter", true},  {"wait", true},
+  };
+  for (const auto& moment : moments) {
+    SCOPED_TRACE(moment.event);
+    FakePlatform p;
+    p.succeedOnRun = 2;  // one pause
+    p.stopAt = moment.event;
+    run_agent(p.life);
+    p.stopThread.join();
+    const std::vector<std::string> events = p.events();
+    auto count = [&](const char* event) { return std::count(events.begin(), events.end(), event); };
+    EXPECT_EQ(count("launch"), moment.launched ? 1 : 0);
+    EXPECT_EQ(count("report 4,0,10000"), moment.launched ? 1 : 0);
+    EXPECT_EQ(count("cleanup"), moment.launched ? 1 : 0);
+    EXPECT_EQ(count("beep 2000/500"), moment.launched ? 0 : 1);
+    EXPECT_EQ(count("report 3,0,0"), 1);
+    EXPECT_EQ(count("report 1,0,0"), 2);
+    const auto stopPending = std::find(events.begin(), events.end(), "report 3,0,0");
+    EXPECT_EQ(std::count(stopPending, events.end(), "report 2,0,0"), 0);
+    EXPECT_EQ(std::count(stopPending, events.end(), "report 4,0,10000"), 0);
+    EXPECT_EQ(std::count(stopPending, events.end(), "launch"), 0);
+  }
+}
+
 TEST(StopSequence, StopAfterAFailedStartSkipsTheJvm) {
   FakePlatform p;
   p.jvmCreated = false;
@@ -214,6 +278,32 @@ TEST(StopSequence, CleanupRunsAtMostOnce) {
   run_stop_sequence(p.life);
   EXPECT_EQ(p.count("cleanup"), 1);
   EXPECT_EQ(p.count("report 3,0,0"), 3);
+}
+
+// The stop that called cleanup reports stopped before the run does: the
+// platform may hold the run's report until the stop's handler has returned.
+TEST(StopSequence, TheRunReportsStoppedOnlyAfterTheStopThatCalledCleanup) {
+  FakePlatform p;
+  static thread_local bool onStopThread = false;
+  std::promise<void> agentEnded;
+  p.duringWait = [&] { agentEnded.get_future().wait(); };
+  p.duringCleanup = [&] { agentEnded.set_value(); };  // cleanup makes the agent's main return
+  const auto report = p.life.hooks.report;
+  p.life.hooks.report = [&p, report](std::uint32_t state, std::uint32_t exitCode, std::uint32_t hint) {
+    if (state != kStateStopped) return report(state, exitCode, hint);
+    if (onStopThread) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a slow send
+    p.record(onStopThread ? "stop reported stopped" : "run reported stopped");
+    return true;
+  };
+  std::thread runThread([&] { run_agent(p.life); });
+  while (p.count("wait") == 0) std::this_thread::yield();
+  std::thread stopThread([&] {
+    onStopThread = true;
+    run_stop_sequence(p.life);
+  });
+  stopThread.join();
+  runThread.join();
+  EXPECT_EQ(tail(p.events(), 2), (std::vector<std::string>{"stop reported stopped", "run reported stopped"}));
 }
 
 // A second stop while the first one's cleanup runs reports stopped only after

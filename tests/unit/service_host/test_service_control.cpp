@@ -62,6 +62,7 @@ struct RecordedService {
       if (duringAgentRun) duringAgentRun();
       report_status(reporter, kStateStopped, 0, 0);  // agent thread ended
     };
+    service.ops.noteStop = [this] { steps.push_back("note stop"); };
     service.ops.stopSequence = [this] {
       steps.push_back("stop sequence");
       report_status(reporter, kStateStopPending, 0, 0);
@@ -239,7 +240,7 @@ TEST(ControlHandler, InterrogateWhileStopPendingTakesTheNextCheckpoint) {
 TEST(ControlHandler, StopReportsStopPendingBeforeTheStopSequence) {
   RecordedService s;
   handle_service_control(s.service, kControlStop);
-  const std::vector<std::string> steps = {"report 3", "stop sequence", "report 3", "report 1"};
+  const std::vector<std::string> steps = {"note stop", "report 3", "stop sequence", "report 3", "report 1"};
   EXPECT_EQ(s.steps, steps);
   EXPECT_EQ(s.reports.front(), (Report{kStateStopPending, kStopShutdown, 1, 10000}));
 }
@@ -248,7 +249,8 @@ TEST(ServiceConsoleHandler, ShutdownEventStopsTheAgentAndIsAnswered) {
   RecordedService s;
   report_status(s.reporter, kStateStartPending, 0, 10000);
   EXPECT_TRUE(handle_service_console_event(s.service, kConsoleShutdown));
-  const std::vector<std::string> steps = {"report 2", "report 3", "stop sequence", "report 3", "report 1"};
+  const std::vector<std::string> steps = {"report 2", "note stop", "report 3", "stop sequence", "report 3",
+                                          "report 1"};
   EXPECT_EQ(s.steps, steps);
   EXPECT_EQ(s.reports[1], (Report{kStateStopPending, kStopShutdown, 2, 10000}));
 }

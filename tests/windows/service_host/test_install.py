@@ -106,6 +106,21 @@ class Remove(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(len(fx.events(journal, "cleanup_returned")), 1)
         self.assert_no_process_left()
 
+    def test_remove_while_starting_waits_for_the_start_then_stops_and_deletes(self):
+        # The first probe fails, so the start stays pending through a 10 s
+        # pause, well past install's 2 s; the SCM refuses a stop until then.
+        self.make_installation("remove-starting")
+        sh.install_service_ping(self.work)
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+        self.assertEqual(sh.status()[0], sh.START_PENDING)
+        status, out, _ = sh.ostrad("-r")
+        self.assertEqual(status, 0)
+        self.assertRegex(out, r"\A\.+\n%s\Z" % re.escape(STOPPED_AND_REMOVED))
+        self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
+        self.assertIsNone(sh.status())  # deleted, not left marked for deletion
+        self.assert_no_process_left()
+        self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+
     def test_cleanup_beyond_the_control_timeout_is_removed_silently(self):
         # The SCM gives a control 10 s under Wine, 30 s on Windows; a longer
         # cleanup makes the stop request fail, which removal passes over

@@ -110,6 +110,12 @@ def pe_headers(data):
     return machine, magic, subsystem, sections, directories
 
 
+def stack_reserve(data):
+    """SizeOfStackReserve of a PE32+ image's optional header."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<Q", data, pe + 24 + 72)[0]
+
+
 def file_offset(sections, rva):
     for virtual_address, size, raw_offset in sections:
         if virtual_address <= rva < virtual_address + size:
@@ -149,6 +155,9 @@ class BinaryTest(unittest.TestCase):
         self.assertEqual(machine, 0x8664)    # IMAGE_FILE_MACHINE_AMD64
         self.assertEqual(magic, 0x20B)       # PE32+
         self.assertEqual(subsystem, 3)       # IMAGE_SUBSYSTEM_WINDOWS_CUI
+        # Threads made with a stack size of their own (the agent thread's
+        # 4096 bytes) reserve what the executable gives: 1 MiB.
+        self.assertEqual(stack_reserve(self.data), 0x100000)
 
     def test_imports_only_system_dlls(self):
         dlls = [name.lower() for name in imported_dlls(self.data)]
