@@ -7,7 +7,7 @@
 # Wine is started through tools/winerun, which picks the loader this host can run.
 set -euo pipefail
 action=$1
-export WINEPREFIX=$2
+export WINEPREFIX=$(realpath -m "$2")  # Wine takes absolute prefixes only
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 winerun=$(dirname "$0")/winerun
 eval "$("$winerun" --describe)"
