@@ -10,17 +10,26 @@
 #include "agent_host.h"
 #include "run_mode.h"
 #include "service_control.h"
+#include "service_control_logic.h"
 #include "service_identity.h"
 #include "service_install.h"
 #include "service_status.h"
 
 namespace {
 
+// The Ctrl+C and Ctrl+Break handlers still running. A stop wakes the run, which
+// then ends the process: it waits for them first, so that no handler thread is
+// cut off in the middle. Never destroyed, like the rest of the process's state.
+ControlsInProgress& g_debugHandlers = *new ControlsInProgress;
+constexpr std::chrono::milliseconds kDebugHandlerLimit(5000);
+
 BOOL WINAPI debug_console_handler(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  begin_control(g_debugHandlers);
   std::printf("Stopping %s.\n", kDisplayName);
   std::fflush(stdout);
   stop_sequence();
+  end_control(g_debugHandlers);
   return TRUE;
 }
 
@@ -28,6 +37,7 @@ void run_debug_mode(int argc, char** argv) {
   enter_debug_mode();
   SetConsoleCtrlHandler(debug_console_handler, TRUE);
   agent_run(argc, argv);
+  wait_until_controls_end(g_debugHandlers, kDebugHandlerLimit);
 }
 
 void run_service_mode() {
