@@ -23,10 +23,11 @@ status=0
 validator=tools/workflow-lint/node_modules/.bin/action-validator
 echo "== lint: GitHub workflows"
 for workflow in .github/workflows/*.yml; do
-  if "$validator" "$workflow" >"$logs/lint-$(basename "$workflow" .yml).txt" 2>&1; then
+  lint_log="$logs/lint-$(basename "$workflow" .yml).txt"
+  if "$validator" "$workflow" >"$lint_log" 2>&1; then
     echo "   $workflow: valid"
   else
-    cat "$logs/lint-$(basename "$workflow" .yml).txt"
+    cat "$lint_log"
     echo "lint: $workflow is not a valid workflow"
     status=1
   fi

@@ -18,6 +18,12 @@ AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
 SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails")
 TUNABLES = ("create_ms", "cleanup_ms", "main_ms")
 
+# Ostrad's console lines, as its tests expect them.
+STOPPING = "Stopping Korvane Quorvex Agent.\n"
+INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
+REMOVED = "Korvane Quorvex Agent removed.\n"
+STOPPED_AND_REMOVED = STOPPING + "Korvane Quorvex Agent stopped.\n" + REMOVED
+
 JVM_FOLDER = os.path.join("jre", "bin", "server")
 JOURNAL_NAME = "fake_jvm.log"
 CONFIG_NAME = "fake_jvm.cfg"

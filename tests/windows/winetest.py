@@ -114,11 +114,12 @@ def run(args, cwd=None, timeout=120, env=None, input_bytes=None):
                           stderr=subprocess.PIPE, timeout=timeout)
 
 
-def start(args, cwd=None, env=None):
-    """Starts a Windows program without waiting; stdout and stderr are pipes."""
-    return subprocess.Popen(command(args), cwd=cwd, env=wine_env(env),
+def start(args, cwd=None, env=None, loader=None, **popen):
+    """Starts a Windows program (see command) without waiting; stdout and
+    stderr are pipes. popen: further arguments of subprocess.Popen."""
+    return subprocess.Popen(command(args, loader), cwd=cwd, env=wine_env(env),
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
+                            stderr=subprocess.PIPE, **popen)
 
 
 def start_interruptible(args, cwd=None, env=None):
@@ -132,11 +133,8 @@ def start_interruptible(args, cwd=None, env=None):
         # started without any makes one (this fails, harmlessly, when it has one).
         import ctypes
         ctypes.windll.kernel32.AllocConsole()
-        return subprocess.Popen(command(args), cwd=cwd, env=wine_env(env),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                creationflags=subprocess.CREATE_NEW_PROCESS_GROUP)
-    return subprocess.Popen(command(args, WINE64_LOADER), cwd=cwd, env=wine_env(env),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return start(args, cwd, env, creationflags=subprocess.CREATE_NEW_PROCESS_GROUP)
+    return start(args, cwd, env, loader=WINE64_LOADER)
 
 
 def interrupt(process):

@@ -14,15 +14,14 @@ import subprocess
 import winetest
 
 KESTRUNE_BUILD = os.environ["KESTRUNE_BUILD"]
-if KESTRUNE_BUILD == "i386" and not winetest.HOST_RUNS_I386:
-    winetest.skip_script(winetest.WHY + ": Kestrune's behaviour checked on its x86-64 build")
-if KESTRUNE_BUILD == "x86-64" and winetest.HOST_RUNS_I386:
-    winetest.skip_script(winetest.WHY + ": the 32-bit Kestrune.exe is what runs")
+_X64_INSTEAD = winetest.WHY + ": Kestrune's behaviour checked on its x86-64 build"
+if (KESTRUNE_BUILD == "i386") != winetest.HOST_RUNS_I386:
+    winetest.skip_script(_X64_INSTEAD if winetest.HOST_RUNS_I386 is False else
+                         winetest.WHY + ": the 32-bit Kestrune.exe is what runs")
 if KESTRUNE_BUILD == "i386":
     print("Kestrune under test: the 32-bit Kestrune.exe (%s)" % winetest.WHY, flush=True)
 else:
-    print("Kestrune under test: its x86-64 build (%s: Kestrune's behaviour checked on its x86-64 build)"
-          % winetest.WHY, flush=True)
+    print("Kestrune under test: its x86-64 build (%s)" % _X64_INSTEAD, flush=True)
 
 KESTRUNE_EXE = os.environ["KESTRUNE_EXE"]
 STANDIN_SERVICE_EXE = os.environ["STANDIN_SERVICE_EXE"]

@@ -8,7 +8,7 @@ import ostrad_fixture as fx
 import winetest
 
 AGENT = fx.AGENT_CLASS
-STOPPING = "Stopping Korvane Quorvex Agent.\n"
+STOPPING = fx.STOPPING
 # Standard error then shows every event the run writes: a stop writes none.
 EVENTS_SHOWN = {"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}
 

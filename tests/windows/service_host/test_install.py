@@ -13,10 +13,7 @@ import ostrad_fixture as fx  # noqa: E402
 import service_helpers as sh  # noqa: E402
 import winetest  # noqa: E402
 
-INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
-STOPPED_AND_REMOVED = ("Stopping Korvane Quorvex Agent.\nKorvane Quorvex Agent stopped.\n"
-                       "Korvane Quorvex Agent removed.\n")
-REMOVED = "Korvane Quorvex Agent removed.\n"
+INSTALLED, REMOVED, STOPPED_AND_REMOVED = fx.INSTALLED, fx.REMOVED, fx.STOPPED_AND_REMOVED
 NOT_PRESENT = re.compile(r"Service not present - \S.* \(0x424\)\n\Z")
 
 

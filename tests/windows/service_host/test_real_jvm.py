@@ -32,9 +32,6 @@ if missing:
 
 AGENT_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "real_agent")
 RECORD_NAME = "agent-record.txt"  # the agent writes it beside ostrel.jar
-STOPPING = "Stopping Korvane Quorvex Agent.\n"
-INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
-REMOVED = "Korvane Quorvex Agent removed.\n"
 
 
 def jdk_tool(name, *args):
@@ -85,23 +82,22 @@ def stop_foreground(test, host):
         test.fail("Ostrad -d did not end after %s; its output:\n%s" % (
             winetest.INTERRUPT_EVENT, winetest.text(out + err)))
     test.assertEqual(host.returncode, 0)
-    test.assertTrue(winetest.text(out).endswith(STOPPING), winetest.text(out + err))
+    test.assertTrue(winetest.text(out).endswith(fx.STOPPING), winetest.text(out + err))
 
 
 def start_service(test, install):
-    test.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
+    test.assertEqual(sh.ostrad("-i")[:2], (0, fx.INSTALLED))
     test.assertEqual(sh.wait_for_state(sh.RUNNING, 90)[0], sh.RUNNING)  # no stop while it starts
 
 
 def stop_through_scm(test, _):
     result = winetest.run(["net", "stop", sh.SERVICE], timeout=120)
     test.assertEqual(result.returncode, 0, winetest.text(result.stdout + result.stderr))
-    test.assertEqual(sh.ostrad("-r")[:2], (0, REMOVED))
+    test.assertEqual(sh.ostrad("-r")[:2], (0, fx.REMOVED))
 
 
 def stop_by_removal(test, _):
-    test.assertEqual(sh.ostrad("-r", timeout=120)[:2],
-                     (0, "Stopping Korvane Quorvex Agent.\nKorvane Quorvex Agent stopped.\n" + REMOVED))
+    test.assertEqual(sh.ostrad("-r", timeout=120)[:2], (0, fx.STOPPED_AND_REMOVED))
 
 
 SCENARIOS = [

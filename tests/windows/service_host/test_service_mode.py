@@ -24,7 +24,7 @@ ERROR_INVALID_PARAMETER = "87"
 
 
 def install_quietly(test):
-    test.assertEqual(sh.ostrad("-i")[:2], (0, "Korvane Quorvex Agent installed.\nService started.\n"))
+    test.assertEqual(sh.ostrad("-i")[:2], (0, fx.INSTALLED))
 
 
 class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
