@@ -16,7 +16,7 @@ import winetest
 KESTRUNE_BUILD = os.environ["KESTRUNE_BUILD"]
 _X64_INSTEAD = winetest.WHY + ": Kestrune's behaviour checked on its x86-64 build"
 if (KESTRUNE_BUILD == "i386") != winetest.HOST_RUNS_I386:
-    winetest.skip_script(_X64_INSTEAD if winetest.HOST_RUNS_I386 is False else
+    winetest.skip_script(_X64_INSTEAD if not winetest.HOST_RUNS_I386 else
                          winetest.WHY + ": the 32-bit Kestrune.exe is what runs")
 if KESTRUNE_BUILD == "i386":
     print("Kestrune under test: the 32-bit Kestrune.exe (%s)" % winetest.WHY, flush=True)
