@@ -11,6 +11,7 @@
 #include "event_log.h"
 #include "install_text.h"
 #include "service_identity.h"
+#include "system_message.h"
 #include "win_handle.h"
 
 namespace {
@@ -25,12 +26,8 @@ char g_lastErrorText[kLastErrorTextSize];
 
 // The system's text for code, as "<text> (0x<code>)".
 const char* system_error_text(DWORD code) {
-  char* message = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code, 0,
-      reinterpret_cast<LPSTR>(&message), 0, nullptr);
-  compose_last_error_text(length != 0 ? message : nullptr, code, g_lastErrorText, sizeof g_lastErrorText);
-  if (message != nullptr) LocalFree(message);
+  const SystemMessage message(code, FORMAT_MESSAGE_ARGUMENT_ARRAY);  // the flags these lines always had
+  compose_last_error_text(message.text(), code, g_lastErrorText, sizeof g_lastErrorText);
   return g_lastErrorText;
 }
 

@@ -1,9 +1,8 @@
 #include "system_message.h"
 
-SystemMessage::SystemMessage(DWORD code) {
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<LPSTR>(&text_), 0, nullptr);
+SystemMessage::SystemMessage(DWORD code, DWORD insertsFlag) {
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | insertsFlag, nullptr,
+                                      code, 0, reinterpret_cast<LPSTR>(&text_), 0, nullptr);
   if (length == 0 && text_ != nullptr) {
     LocalFree(text_);
     text_ = nullptr;
