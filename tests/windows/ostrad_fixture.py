@@ -195,8 +195,8 @@ def _unescape(body):
 
 def split_event_lines(stderr):
     """Standard error text (written under EVENTLOG_WINEDEBUG) as (event texts,
-    other lines). Each event text is (text, cut): Wine prints about 290
-    characters of a text at most, and cut is True when it printed less than all."""
+    other lines). Each event text is (text, cut) as Wine printed it: see
+    wine_shown_text for where Wine cuts and when it says so."""
     texts, others = [], []
     for line in stderr.splitlines():
         match = _EVENT_LINE.match(line)
@@ -205,6 +205,24 @@ def split_event_lines(stderr):
         elif line.strip():
             others.append(line)
     return texts, others
+
+
+def _escaped_length(character):
+    if character in _ESCAPES.values():
+        return 2
+    return 5 if character < " " or character >= "\x7f" else 1
+
+
+def wine_shown_text(text):
+    """(text, cut) as Wine's debug trace shows a wide string: it writes the
+    escaped characters into a 300-byte buffer after 'L"' while fewer than 291
+    bytes are used, and adds "..." only when two or more characters are left
+    out: a text one character too long loses that character unmarked."""
+    used, shown = 2, 0
+    while shown < len(text) and used <= 290:
+        used += _escaped_length(text[shown])
+        shown += 1
+    return text[:shown], len(text) - shown >= 2
 
 
 EVENT_SOURCE = "KorvaneQuorvexAgent"
@@ -248,17 +266,17 @@ class EventCapture:
 
 
 def event_text_matches(seen, expected):
-    """seen: (text, cut) from split_event_lines. expected: a whole text, or
+    """seen: (text, cut) from EventCapture.split. expected: a whole text, or
     (before, code, after) for before + "<the system's text> (0x<code>)" + after.
-    A cut text matches when the expected one begins with it."""
-    text, cut = seen
+    Under Wine, seen must be exactly what Wine shows of the expected text."""
+    text, _ = seen
     if isinstance(expected, tuple):
         before, code, after = expected
         match = re.match(re.escape(before) + r"(\S.*? \(0x%x\))" % code, text)
         if not match:
             return False
         expected = before + match.group(1) + after
-    return expected.startswith(text) if cut else expected == text
+    return seen == ((expected, False) if winetest.ON_WINDOWS else wine_shown_text(expected))
 
 
 def start_ostrad(args, cwd, env=None):

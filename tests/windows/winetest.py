@@ -72,10 +72,15 @@ def skip_script(reason):
 
 def windows_path(path):
     """The Windows form of a path: under Wine, a Linux path through Wine's Z:
-    drive; on Windows, the path itself, absolute."""
+    drive, or its C: drive for a path in the prefix's drive_c; on Windows, the
+    path itself, absolute."""
+    full = os.path.abspath(path)
     if ON_WINDOWS:
-        return os.path.abspath(path)
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+        return full
+    drive_c = os.path.join(os.path.abspath(os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))), "drive_c")
+    if full == drive_c or full.startswith(drive_c + "/"):
+        return "C:" + (full[len(drive_c):] or "/").replace("/", "\\")
+    return "Z:" + full.replace("/", "\\")
 
 
 def wine_env(extra=None):
