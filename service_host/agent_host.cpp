@@ -25,8 +25,18 @@ LaunchRecord* g_launchRecord = nullptr;
 // Set by a stop, so that a pause of the loopback probe ends at once.
 const HANDLE g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
-BOOL WINAPI logoff_filter(DWORD event) {
-  return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT ? TRUE : FALSE;
+// Set once by the foreground run, before the agent run starts.
+PHANDLER_ROUTINE g_interruptHandler = nullptr;
+
+// Registered once the JVM exists, after the JVM's own handler, so asked first.
+// A logoff or a system shutdown is not the agent's end: in service mode the
+// SCM's shutdown control stops the agent. Ctrl+C and Ctrl+Break stop it in the
+// foreground. Anything else (a closed console) passes on, to the JVM too.
+BOOL WINAPI claimed_console_handler(DWORD event) {
+  if (event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) return TRUE;
+  if (g_interruptHandler != nullptr && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT))
+    return g_interruptHandler(event);
+  return FALSE;
 }
 
 AgentLifecycle& bind_hooks(AgentLifecycle& life) {
@@ -46,7 +56,7 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
     g_launchRecord->host = g_host;
     g_agentThread = g_host->launch(g_launchRecord);
   };
-  hooks.filterLogoff = [] { SetConsoleCtrlHandler(logoff_filter, TRUE); };
+  hooks.claimConsole = [] { SetConsoleCtrlHandler(claimed_console_handler, TRUE); };
   hooks.waitForAgentEnd = [] {
     if (g_agentThread == nullptr) return;
     WaitForSingleObject(g_agentThread, INFINITE);
@@ -67,6 +77,8 @@ AgentLifecycle& lifecycle() {
 }  // namespace
 
 void agent_run(int, char**) { run_agent(lifecycle()); }
+
+void answer_interrupts_with(PHANDLER_ROUTINE handler) { g_interruptHandler = handler; }
 
 void stop_sequence() { run_stop_sequence(lifecycle()); }
 

@@ -62,6 +62,10 @@ void run_agent(AgentLifecycle& life) {
 
   // A stop during the probe gives the start up before a JVM is made for nothing.
   const bool jvmCreated = !stop_requested(life) && hooks.createJvm();
+  // The JVM has registered a console handler of its own, which would end the
+  // process at Ctrl+C or a logoff without the agent's cleanup. Claimed outside
+  // the lock: a console handler that runs the stop sequence needs it.
+  if (jvmCreated) hooks.claimConsole();
   if (!jvmCreated || pauses == kProbeRetries || stop_requested(life)) {
     give_up(hooks);
     return;
@@ -72,7 +76,6 @@ void run_agent(AgentLifecycle& life) {
     give_up(hooks);
     return;
   }
-  hooks.filterLogoff();
   hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
   // the stopped report lets the process end. The stop's own stopped report

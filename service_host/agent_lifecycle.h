@@ -22,7 +22,9 @@ struct AgentHooks {
   std::function<bool()> createJvm;               // makes the host object and its JVM
   std::function<void(unsigned hz, unsigned ms)> beep;
   std::function<void()> launchAgent;             // starts the agent thread (may fail: no thread)
-  std::function<void()> filterLogoff;            // registers the logoff filter
+  // Puts the host's console handler in front of the one the JVM registered
+  // while it was created, so that the host, not the JVM, answers console events.
+  std::function<void()> claimConsole;
   std::function<void()> waitForAgentEnd;         // returns when the agent thread has ended (or never started)
   std::function<void()> callCleanup;             // the agent's static cleanup, on the calling thread
   std::function<void(const char* text)> fail;    // the error hook

@@ -35,7 +35,10 @@ BOOL WINAPI debug_console_handler(DWORD event) {
 
 void run_debug_mode(int argc, char** argv) {
   enter_debug_mode();
+  // Until the JVM exists; then the host's own handler, newer than the JVM's,
+  // hands Ctrl+C and Ctrl+Break to the same function.
   SetConsoleCtrlHandler(debug_console_handler, TRUE);
+  answer_interrupts_with(debug_console_handler);
   agent_run(argc, argv);
   wait_until_controls_end(g_debugHandlers, kDebugHandlerLimit);
 }

@@ -22,11 +22,13 @@ void run_service_main(ServiceControl& service, int argc, char** argv) {
 }
 
 void handle_service_control(ServiceControl& service, std::uint32_t control) {
-  if (control == kControlStop) {
+  // At a system shutdown the agent gets its cleanup as at a stop; the system
+  // would otherwise wait for the service and then end it without one.
+  if (control == kControlStop || control == kControlShutdown) {
     stop_agent(service);
     return;
   }
-  // Interrogate, shutdown and anything else: the state stays as it is.
+  // Interrogate and anything else: the state stays as it is.
   report_current_status(*service.reporter, kControlWaitHintMs);
 }
 

@@ -50,8 +50,9 @@ struct ServiceControl {
 // is not run but the stopped report is still sent.
 void run_service_main(ServiceControl& service, int argc, char** argv);
 
-// The control handler: a stop reports stop pending and runs the stop sequence
-// on the calling thread; every other control re-reports the current state.
+// The control handler: a stop or a shutdown reports stop pending and runs the
+// stop sequence on the calling thread; every other control re-reports the
+// current state.
 void handle_service_control(ServiceControl& service, std::uint32_t control);
 
 // The service console handler: a shutdown event stops the agent as a stop

@@ -16,7 +16,7 @@ import winetest
 APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmora"
 AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
 SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails")
-TUNABLES = ("create_ms", "cleanup_ms", "main_ms")
+TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler")
 
 # Ostrad's console lines, as its tests expect them.
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
@@ -47,7 +47,8 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
     (dll="noentry") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
-    create_ms, cleanup_ms, main_ms (milliseconds). Returns folder."""
+    create_ms, cleanup_ms, main_ms (milliseconds) and console_handler (0:
+    the JVM registers none). Returns folder."""
     if scenario is not None and scenario not in SCENARIOS:
         raise ValueError("unknown scenario %r" % scenario)
     for key in tunables:

@@ -89,7 +89,7 @@ struct FakePlatform {
     };
     h.beep = [this](unsigned hz, unsigned ms) { record("beep " + std::to_string(hz) + "/" + std::to_string(ms)); };
     h.launchAgent = [this] { record("launch"); };
-    h.filterLogoff = [this] { record("logoff filter"); };
+    h.claimConsole = [this] { record("claim console"); };
     h.waitForAgentEnd = [this] {
       record("wait");
       if (duringWait) duringWait();
@@ -123,9 +123,9 @@ std::vector<std::string> tail(const std::vector<std::string>& events, size_t n) 
 TEST(AgentRun, SuccessfulStartReportsRunningLaunchesAndWaits) {
   FakePlatform p;
   run_agent(p.life);
-  const std::vector<std::string> expected = {"probe",        "report 2,0,0", "create jvm",    "beep 5000/125",
-                                             "report 4,0,10000", "launch",   "logoff filter", "wait",
-                                             "report 1,0,0"};
+  const std::vector<std::string> expected = {"probe",         "report 2,0,0",     "create jvm",
+                                             "claim console", "beep 5000/125",    "report 4,0,10000",
+                                             "launch",        "wait",             "report 1,0,0"};
   EXPECT_EQ(p.events(), expected);
 }
 
@@ -136,6 +136,7 @@ TEST(AgentRun, ProbeNeverAnsweringGivesUpAfter31RunsAnd30PausesButStillCreatesTh
   EXPECT_EQ(p.count("probe"), 31);
   EXPECT_EQ(p.count("pause 10000"), 30);
   EXPECT_EQ(p.count("create jvm"), 1);
+  EXPECT_EQ(p.count("claim console"), 1);  // the JVM exists, with its console handler
   EXPECT_EQ(p.count("launch"), 0);
   EXPECT_EQ(tail(p.events(), 2), kGivenUp);
   EXPECT_EQ(after_last_probe(p.events()), kProbeFailure);
@@ -165,6 +166,7 @@ TEST(AgentRun, RefusedJvmGivesUpWithTheLowTone) {
   FakePlatform p;
   p.jvmCreated = false;
   run_agent(p.life);
+  EXPECT_EQ(p.count("claim console"), 0);
   EXPECT_EQ(p.count("launch"), 0);
   EXPECT_EQ(p.count("report 4,0,10000"), 0);
   EXPECT_EQ(tail(p.events(), 2), kGivenUp);
@@ -224,9 +226,9 @@ TEST(StopSequence, StopAtEveryMomentOfTheStart) {
     const char* event;
     bool launched;
   } moments[] = {
-      {"probe", false},      {"pause 10000", false},   {"report 2,0,0", false},
-      {"create jvm", false}, {"beep 5000/125", false}, {"report 4,0,10000", true},
-      {"launch", true},      {"logoff filter", true},  {"wait", true},
+      {"probe", false},         {"pause 10000", false},   {"report 2,0,0", false},
+      {"create jvm", false},    {"claim console", false}, {"beep 5000/125", false},
+      {"report 4,0,10000", true}, {"launch", true},       {"wait", true},
   };
   for (const auto& moment : moments) {
     SCOPED_TRACE(moment.event);

@@ -191,8 +191,8 @@ TEST(ServiceMain, FailedLaterReportsDoNotStopTheRun) {
   EXPECT_EQ(s.reports.back().state, kStateStopped);
 }
 
-TEST(ControlHandler, InterrogateAndShutdownOnlyReReportTheCurrentState) {
-  for (std::uint32_t control : {kControlInterrogate, kControlShutdown, std::uint32_t{0x80}}) {
+TEST(ControlHandler, InterrogateAndOtherControlsOnlyReReportTheCurrentState) {
+  for (std::uint32_t control : {kControlInterrogate, std::uint32_t{0x80}}) {
     SCOPED_TRACE(control);
     RecordedService s;
     std::vector<Report> duringRun;
@@ -237,12 +237,15 @@ TEST(ControlHandler, InterrogateWhileStopPendingTakesTheNextCheckpoint) {
   EXPECT_EQ(s.reports, expected);
 }
 
-TEST(ControlHandler, StopReportsStopPendingBeforeTheStopSequence) {
-  RecordedService s;
-  handle_service_control(s.service, kControlStop);
-  const std::vector<std::string> steps = {"note stop", "report 3", "stop sequence", "report 3", "report 1"};
-  EXPECT_EQ(s.steps, steps);
-  EXPECT_EQ(s.reports.front(), (Report{kStateStopPending, kStopShutdown, 1, 10000}));
+TEST(ControlHandler, StopAndShutdownReportStopPendingBeforeTheStopSequence) {
+  for (std::uint32_t control : {kControlStop, kControlShutdown}) {
+    SCOPED_TRACE(control);
+    RecordedService s;
+    handle_service_control(s.service, control);
+    const std::vector<std::string> steps = {"note stop", "report 3", "stop sequence", "report 3", "report 1"};
+    EXPECT_EQ(s.steps, steps);
+    EXPECT_EQ(s.reports.front(), (Report{kStateStopPending, kStopShutdown, 1, 10000}));
+  }
 }
 
 TEST(ServiceConsoleHandler, ShutdownEventStopsTheAgentAndIsAnswered) {

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -42,6 +43,7 @@ struct Settings {
   DWORD createMs = 0;   // JNI_CreateJavaVM sleeps this long before it returns
   DWORD cleanupMs = 0;  // cleanup sleeps this long before it releases main and returns
   DWORD mainMs = 0;     // "returns": main sleeps this long before it returns
+  bool consoleHandler = true;  // JNI_CreateJavaVM registers a JVM's console handler
 };
 Settings settings;
 
@@ -458,13 +460,30 @@ void read_settings() {
       settings.cleanupMs = to_ms(value);
     } else if (key == "main_ms") {
       settings.mainMs = to_ms(value);
+    } else if (key == "console_handler") {
+      settings.consoleHandler = value != "0";
     } else {
       known = false;
     }
     if (!known) journal("config_error text=%s", line.c_str());
   }
-  journal("config file=%d scenario=%s create_ms=%lu cleanup_ms=%lu main_ms=%lu", file.is_open() ? 1 : 0,
-          settings.scenarioName.c_str(), settings.createMs, settings.cleanupMs, settings.mainMs);
+  journal("config file=%d scenario=%s create_ms=%lu cleanup_ms=%lu main_ms=%lu console_handler=%d",
+          file.is_open() ? 1 : 0, settings.scenarioName.c_str(), settings.createMs, settings.cleanupMs,
+          settings.mainMs, settings.consoleHandler ? 1 : 0);
+}
+
+// What a JVM started without -Xrs does with console events: Ctrl+C runs the
+// shutdown hooks and ends the process with 130; Ctrl+Break prints a thread
+// dump and goes no further; a closed console, a logoff (in a visible window
+// station) and a shutdown end the process with 143.
+BOOL WINAPI jvm_console_handler(DWORD event) {
+  journal("jvm_console_event type=%lu", static_cast<unsigned long>(event));
+  if (event == CTRL_BREAK_EVENT) {
+    std::printf("Full thread dump (stand-in JVM)\n");
+    std::fflush(stdout);
+    return TRUE;
+  }
+  ExitProcess(event == CTRL_C_EVENT ? 130 : 143);
 }
 
 void build_tables() {
@@ -515,6 +534,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     journal("option index=%ld extraInfo=%s text=%s", static_cast<long>(i), option.extraInfo ? "object" : "null",
             option.optionString ? option.optionString : "(null)");
   }
+  // A real JVM registers its handler early in its creation, whatever the outcome.
+  if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
   Sleep(settings.createMs);
 
   jint result = JNI_OK;
