@@ -31,6 +31,8 @@ check "$2" Kestrune.exe 014c "a 32-bit (i386) program"
 
 mkdir dist
 cp "$1" "$2" dist/
-(cd dist && sha256sum Ostrad.exe Kestrune.exe >SHA256SUMS)
+# Binary mode (" *name"): the same lines from the Git Bash of Windows, whose
+# sha256sum reads in binary mode by default, as from Linux.
+(cd dist && sha256sum --binary Ostrad.exe Kestrune.exe >SHA256SUMS)
 echo "dist/: Ostrad.exe, Kestrune.exe, SHA256SUMS"
 cat dist/SHA256SUMS
