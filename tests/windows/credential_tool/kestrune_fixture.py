@@ -70,9 +70,8 @@ def ansi_bytes_of(text, env=None):
 
 
 def remove_folder(path):
-    """Removes a folder and everything in it, if it exists. Windows refuses to
-    delete a read-only file (some tests leave one): its flag is cleared and
-    the deletion tried again."""
+    """Removes a folder tree, if it exists. Windows refuses to delete a
+    read-only file (some tests leave one): its flag is cleared first."""
     def clear_read_only(delete, name, _error):
         os.chmod(name, stat.S_IWRITE)
         delete(name)
