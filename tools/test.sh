@@ -33,6 +33,15 @@ for workflow in .github/workflows/*.yml; do
   fi
 done
 
+# The release folder that the Windows workflow makes from its MSVC builds,
+# made here by the same script from the mingw builds.
+echo "== package: dist/ (tools/package.sh)"
+if ! tools/package.sh >"$logs/package.txt" 2>&1; then
+  cat "$logs/package.txt"
+  echo "package: tools/package.sh failed"
+  status=1
+fi
+
 skipped_tests() { # log: the names of the tests CTest lists as skipped
   sed -nE 's/^[[:space:]]+[0-9]+ - (.*) \(Skipped\)$/\1/p' "$1"
 }

@@ -114,12 +114,18 @@ TEST(RewriteConfiguration, UnusualBytesAreCopiedAsTheyAre) {
 }
 
 TEST(RewriteConfiguration, WriteFailureIsReported) {
+  // A stream opened for reading only refuses every write, on every platform.
+  const char* name = "write_failure_test.txt";
+  std::FILE* made = std::fopen(name, "w");
+  ASSERT_NE(made, nullptr);
+  std::fclose(made);
   std::FILE* in = stream_of("a=1\nuserid=x\n");
-  std::FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  EXPECT_EQ(rewrite_configuration(in, full, "u", "p"), RewriteResult::write_failed);
-  std::fclose(full);
+  std::FILE* read_only = std::fopen(name, "r");
+  ASSERT_NE(read_only, nullptr);
+  EXPECT_EQ(rewrite_configuration(in, read_only, "u", "p"), RewriteResult::write_failed);
+  std::fclose(read_only);
   std::fclose(in);
+  std::remove(name);
 }
 
 TEST(RewriteConfiguration, ReadFailureIsReported) {

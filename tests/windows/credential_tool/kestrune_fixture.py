@@ -9,7 +9,9 @@ says which one and why; the other build's scripts end as not run.
 """
 import os
 import shutil
+import stat
 import subprocess
+import sys
 
 import winetest
 
@@ -67,13 +69,24 @@ def ansi_bytes_of(text, env=None):
         return f.read().rstrip(b"\r\n")
 
 
+def remove_folder(path):
+    """Removes a folder tree, if it exists. Windows refuses to delete a
+    read-only file (some tests leave one): its flag is cleared first."""
+    def clear_read_only(delete, name, _error):
+        os.chmod(name, stat.S_IWRITE)
+        delete(name)
+    if os.path.lexists(path):
+        handler = "onexc" if sys.version_info >= (3, 12) else "onerror"
+        shutil.rmtree(path, **{handler: clear_read_only})
+
+
 class ProductFolder:
     """A product folder: encrypt.bat (the stand-in unless told otherwise) and
     config\\server.properties."""
 
     def __init__(self, name, config=b"userid=old\r\npassword=old\r\n", encrypt_bat=None):
         self.root = os.path.join(WORK, name)
-        shutil.rmtree(self.root, ignore_errors=True)
+        remove_folder(self.root)
         os.makedirs(os.path.join(self.root, "config"))
         if encrypt_bat is None:
             shutil.copy(STANDIN_ENCRYPT_BAT, self.path("encrypt.bat"))
