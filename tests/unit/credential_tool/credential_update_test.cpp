@@ -218,6 +218,7 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
                         Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
                         Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
                         Case{L"admin", L"a!b", "Error: the password holds the character '!'"},
+                        Case{L"admin", L"a b\\", "Error: the password ends in a backslash"},
                         Case{L"admin", too_long.c_str(), "Error: the password is too long"}}) {
     output_.clear();
     write_file("config/server.properties", kOldConfig);

@@ -26,6 +26,7 @@ TEST(EncryptCommand, PlainPasswordGivesThePlainCommandLine) {
   EXPECT_EQ(command_for("a.b_c+d*e?f/g\\h@#$~'`{}[]:"),
             L"encrypt.bat password.txt -e a.b_c+d*e?f/g\\h@#$~'`{}[]:");
   EXPECT_EQ(command_for(""), L"encrypt.bat password.txt -e ");
+  EXPECT_EQ(command_for("ends\\"), L"encrypt.bat password.txt -e ends\\");  // no quote to escape
 }
 
 TEST(EncryptCommand, LongPasswordIsNotCut) {
@@ -64,6 +65,9 @@ TEST(EncryptCommand, CharactersNoQuotingProtectsAreRefused) {
               "encrypt.bat; nothing was changed\n")
         << static_cast<int>(control);
   }
+  EXPECT_EQ(refusal_for("a b\\"),
+            "Error: the password ends in a backslash, which cannot be passed safely to encrypt.bat in the "
+            "quotes this password needs; nothing was changed\n");
 }
 
 // "encrypt.bat password.txt -e " is 28 characters; quotes count as well.
