@@ -45,6 +45,19 @@ bool read_encrypted_password(std::FILE* file, std::string& encrypted,
   return true;
 }
 
+const char* missing_key_lines(RewriteResult result) {
+  switch (result) {
+    case RewriteResult::no_userid_line:
+      return "no userid= line";
+    case RewriteResult::no_password_line:
+      return "no password= line";
+    case RewriteResult::no_key_lines:
+      return "no userid= line and no password= line";
+    default:
+      return nullptr;
+  }
+}
+
 // Writes the new configuration into the temporary file. On failure prints
 // the reason, removes the temporary file and returns false: the old
 // configuration is untouched.
@@ -79,6 +92,8 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
     platform.print(std::string("Error: could not read ") + kConfigFile + "; it is unchanged\n");
   } else if (result == RewriteResult::out_of_memory) {
     platform.print(std::string("Error: not enough memory to read ") + kConfigFile + "; it is unchanged\n");
+  } else if (const char* missing = missing_key_lines(result)) {
+    platform.print(std::string("Error: ") + kConfigFile + " has " + missing + "; it is unchanged\n");
   } else {
     platform.print(std::string("Error: could not write ") + kConfigTempFile + "; " + kConfigFile +
                    " is unchanged\n");

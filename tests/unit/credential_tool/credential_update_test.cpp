@@ -138,11 +138,12 @@ protected:
 
   // Runs with a failure expected: checks the message, that the configuration
   // is unchanged, no temporary file is left and no service was touched.
-  void expect_failure(const std::string& message) {
-    write_file("config/server.properties", kOldConfig);
+  void expect_failure(const std::string& message) { expect_failure(message, kOldConfig); }
+  void expect_failure(const std::string& message, const std::string& config) {
+    write_file("config/server.properties", config);
     run({L"admin", L"secret"});
     EXPECT_EQ(output_, message);
-    EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+    EXPECT_EQ(read_file("config/server.properties"), config);
     EXPECT_FALSE(exists("config/server.properties.tmp"));
     EXPECT_TRUE(service_commands().empty());
   }
@@ -260,6 +261,20 @@ TEST_F(ProductFolder, MissingConfiguration) {
   EXPECT_EQ(output_, "Error:reinstall package\n");
   EXPECT_FALSE(exists("password.txt"));
   EXPECT_TRUE(service_commands().empty());
+}
+
+TEST_F(ProductFolder, ConfigurationWithoutAKeyLineIsKept) {
+  struct Case {
+    const char* config;
+    const char* missing;
+  };
+  for (const Case& c : {Case{"userid = old\npassword=old\n", "no userid= line"},
+                        Case{"userid=old\npassword : old\n", "no password= line"},
+                        Case{"", "no userid= line and no password= line"}}) {
+    output_.clear();
+    expect_failure(std::string("Error: .\\config\\server.properties has ") + c.missing + "; it is unchanged\n",
+                   c.config);
+  }
 }
 
 TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {

@@ -96,6 +96,15 @@ class Faults(unittest.TestCase):
         self.assertFalse(folder.exists("config/server.properties"))
         self.assertFalse(folder.exists("password.txt"))
 
+    def test_configuration_without_a_key_line(self):
+        # A property to a Java reader, but not a key line: success would keep the old user name.
+        config = b"port=8443\r\nuserid = old\r\npassword=old\r\n"
+        folder = ProductFolder("no-key-line", config=config)
+        self.assertEqual(folder.run("admin", "secret"),
+                         (0, "Error: .\\config\\server.properties has no userid= line; it is unchanged\n"))
+        self.assertEqual(folder.read("config/server.properties"), config)
+        self.assertFalse(folder.exists("config/server.properties.tmp"))
+
     def test_temporary_file_cannot_be_created(self):
         folder = ProductFolder("tmp-is-folder", config=OLD_CONFIG)
         os.mkdir(folder.path("config/server.properties.tmp"))

@@ -61,26 +61,28 @@ class TextMode(unittest.TestCase):
         services.clear()
 
     def test_line_ends_and_ctrl_z(self):
-        folder = ProductFolder("text-mode", config=b"crlf=1\r\nbare=2\nlone=3\rstill=3\r\n"
+        folder = ProductFolder("text-mode", config=b"crlf=1\r\nbare=2\nlone=3\rstill=3\r\npassword=old\r\n"
                                                    b"userid=old\nlast=4\r\n\x1aafter=5\r\nuserid=x\r\n")
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
         self.assertEqual(folder.read("config/server.properties"),
-                         b"crlf=1\r\nbare=2\r\nlone=3\rstill=3\r\nuserid=admin\r\nlast=4\r\n")
+                         b"crlf=1\r\nbare=2\r\nlone=3\rstill=3\r\npassword=ENC:secret\r\nuserid=admin\r\n"
+                         b"last=4\r\n")
 
     def test_encrypted_line_end_is_cut(self):
         # The stand-in writes "ENC:...\r\n": no empty line may follow the password.
-        folder = ProductFolder("twice", config=b"password=a\r\nnext=1\r\n")
+        folder = ProductFolder("twice", config=b"userid=old\r\npassword=a\r\nnext=1\r\n")
         self.assertEqual(folder.run("admin", "one"), (0, SUCCESS))
         self.assertEqual(folder.run("admin", "two"), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"), b"password=ENC:two\r\nnext=1\r\n")
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"userid=admin\r\npassword=ENC:two\r\nnext=1\r\n")
 
     def test_long_lines_stay_whole(self):
         other = b"comment=" + b"c" * 6000 + b"\r\n"
-        folder = ProductFolder("long-lines", config=other + b"password=" + b"p" * 5000 + b"\r\n"
-                               + b"x" * 3000 + b"userid=not-a-key\r\n")
+        folder = ProductFolder("long-lines", config=b"userid=old\r\n" + other + b"password=" + b"p" * 5000
+                               + b"\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"),
-                         other + b"password=ENC:secret\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
+        self.assertEqual(folder.read("config/server.properties"), b"userid=admin\r\n" + other
+                         + b"password=ENC:secret\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
 
 
 class Passwords(unittest.TestCase):
