@@ -58,6 +58,19 @@ const char* missing_key_lines(RewriteResult result) {
   }
 }
 
+// A run ended between deleting the old configuration and renaming the new
+// one leaves the whole configuration in the temporary file; it is left for
+// the administrator to look at, never renamed here.
+void print_interrupted_run(const CredentialPlatform& platform) {
+  std::FILE* left = platform.open_file(kConfigTempFile, "r");
+  if (left == nullptr) {
+    return;
+  }
+  std::fclose(left);
+  platform.print(std::string(kConfigTempFile) + " holds the configuration of an interrupted run; rename it to " +
+                 kConfigFile + " to use it\n");
+}
+
 // Writes the new configuration into the temporary file. On failure prints
 // the reason, removes the temporary file and returns false: the old
 // configuration is untouched.
@@ -66,6 +79,7 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   std::FILE* input = platform.open_file(kConfigFile, "r");
   if (input == nullptr) {
     platform.print("Error:reinstall package\n");
+    print_interrupted_run(platform);
     return false;
   }
   std::FILE* output = platform.open_file(kConfigTempFile, "w");
@@ -132,7 +146,11 @@ int update_credentials(const std::string& user, const std::string& password,
   if (!have_password) {
     return 1;  // the script's output stays on disk for inspection
   }
-  platform.remove_file(kPasswordFile);
+  const int kept = platform.remove_file(kPasswordFile);
+  if (kept != 0 && kept != ENOENT) {
+    platform.print(std::string("Warning: could not delete ") + kPasswordFile +
+                   ", which holds the encrypted password; delete it by hand\n");
+  }
 
   if (!write_new_configuration(user, encrypted, platform)) {
     return 1;

@@ -78,8 +78,8 @@ protected:
     };
     platform_.remove_file = [this](const char* path) {
       operations_.push_back(std::string("remove ") + path);
-      if (path == refuse_remove_) {
-        return EACCES;
+      if (path == refuse_remove_ && exists(local(path).substr(root_.size() + 1))) {
+        return EACCES;  // as for a read-only file
       }
       return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
@@ -263,6 +263,16 @@ TEST_F(ProductFolder, MissingConfiguration) {
   EXPECT_TRUE(service_commands().empty());
 }
 
+TEST_F(ProductFolder, MissingConfigurationLeftInTheTemporaryFile) {
+  write_file("config/server.properties.tmp", kOldConfig);
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_,
+            "Error:reinstall package\n.\\config\\server.properties.tmp holds the configuration of an "
+            "interrupted run; rename it to .\\config\\server.properties to use it\n");
+  EXPECT_EQ(read_file("config/server.properties.tmp"), kOldConfig);
+  EXPECT_FALSE(exists("config/server.properties"));
+}
+
 TEST_F(ProductFolder, ConfigurationWithoutAKeyLineIsKept) {
   struct Case {
     const char* config;
@@ -275,6 +285,17 @@ TEST_F(ProductFolder, ConfigurationWithoutAKeyLineIsKept) {
     expect_failure(std::string("Error: .\\config\\server.properties has ") + c.missing + "; it is unchanged\n",
                    c.config);
   }
+}
+
+TEST_F(ProductFolder, PasswordFileThatCannotBeDeletedIsPointedOut) {
+  write_file("config/server.properties", kOldConfig);
+  refuse_remove_ = kPasswordFile;
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_,
+            "Warning: could not delete .\\password.txt, which holds the encrypted password; delete it by "
+            "hand\nCredentials Successfully changed\n");
+  EXPECT_TRUE(exists("password.txt"));
+  EXPECT_EQ(service_commands().size(), 4u);
 }
 
 TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {

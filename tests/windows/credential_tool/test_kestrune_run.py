@@ -49,6 +49,15 @@ class FullRun(unittest.TestCase):
         self.assertEqual(folder.read("config/server.properties"),
                          b"userid=admin\r\npassword=ENC:secret\r\n")
 
+    def test_password_file_that_cannot_be_deleted_is_pointed_out(self):
+        folder = ProductFolder("password-kept",
+                               encrypt_bat=b'@echo off\r\n> "%~1" echo ENC:%~3\r\nattrib +r "%~1"\r\n')
+        self.assertEqual(folder.run("admin", "secret"),
+                         (0, "Warning: could not delete .\\password.txt, which holds the encrypted password; "
+                             "delete it by hand\n" + SUCCESS))
+        self.assertEqual(folder.read("password.txt"), b"ENC:secret\r\n")
+        self.assertEqual(services.events(), RESTART_ORDER)
+
     def test_latin1_user_name_is_one_byte_per_character(self):
         folder = ProductFolder("latin1")
         self.assertEqual(folder.run("Jos\u00e9", "secret"), (0, SUCCESS))
