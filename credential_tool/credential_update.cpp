@@ -170,9 +170,12 @@ int update_credentials(const std::string& user, const std::string& password,
 }
 
 void restart_services(const CredentialPlatform& platform) {
+  // An interrupt after the first stop would leave the services stopped.
+  platform.ignore_interrupts(true);
   for (const wchar_t* command : kServiceCommands) {
     platform.run_command(command);
   }
+  platform.ignore_interrupts(false);
 }
 
 void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialPlatform& platform) {

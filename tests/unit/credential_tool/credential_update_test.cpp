@@ -87,6 +87,9 @@ protected:
       operations_.push_back(std::string("rename ") + from + " " + to);
       return refuse_rename_ ? -1 : std::rename(local(from).c_str(), local(to).c_str());
     };
+    platform_.ignore_interrupts = [this](bool ignore) {
+      commands_.push_back(ignore ? "interrupts ignored" : "interrupts restored");
+    };
     platform_.print = [this](const std::string& text) { output_ += text; };
     platform_.print_wide = [this](const wchar_t* text) {
       for (const wchar_t* p = text; *p; ++p) output_ += static_cast<char>(*p);
@@ -185,10 +188,12 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
   EXPECT_FALSE(exists("config/server.properties.tmp"));
   const std::vector<std::string> expected = {
       "encrypt.bat password.txt -e \"a b&c\"",
+      "interrupts ignored",  // an interrupt between stop and start would leave the services stopped
       "net stop veltrixWebServer >> result.txt 2>&1",
       "net stop veltrixQuorvexAgent >> result.txt 2>&1",
       "net start veltrixQuorvexAgent >> result.txt 2>&1",
-      "net start veltrixWebServer >> result.txt 2>&1"};
+      "net start veltrixWebServer >> result.txt 2>&1",
+      "interrupts restored"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
       "remove .\\password.txt",  // before the script runs: none left from an earlier run

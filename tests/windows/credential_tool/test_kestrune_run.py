@@ -58,6 +58,22 @@ class FullRun(unittest.TestCase):
         self.assertEqual(folder.read("password.txt"), b"ENC:secret\r\n")
         self.assertEqual(services.events(), RESTART_ORDER)
 
+    def test_interrupt_during_the_restart_skips_no_command(self):
+        # cmd.exe finds a net.bat in the product folder before net.exe: it
+        # records each command and takes a few seconds, so the interrupt
+        # arrives while the first one runs. Under Wine, start() keeps the
+        # program in the Popen's process, which the interrupt reaches.
+        folder = ProductFolder("interrupted-restart")
+        folder.write("net.bat", b"@echo off\r\n>> net-calls.txt echo %1 %2\r\nping -n 4 127.0.0.1 > nul\r\n")
+        start = winetest.start_interruptible if winetest.ON_WINDOWS else winetest.start
+        kestrune = start([KESTRUNE_EXE, "admin", "secret"], cwd=folder.root)
+        self.assertTrue(winetest.wait_until(lambda: folder.exists("net-calls.txt"), 60))
+        winetest.interrupt(kestrune)
+        out, _ = kestrune.communicate(timeout=120)
+        self.assertEqual(winetest.text(out), SUCCESS)
+        calls = folder.read("net-calls.txt").decode().splitlines()
+        self.assertEqual(calls[-2:], ["start " + AGENT, "start " + WEB_SERVER])
+
     def test_latin1_user_name_is_one_byte_per_character(self):
         folder = ProductFolder("latin1")
         self.assertEqual(folder.run("Jos\u00e9", "secret"), (0, SUCCESS))
