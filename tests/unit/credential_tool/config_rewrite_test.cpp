@@ -113,20 +113,6 @@ TEST(RewriteConfiguration, UnusualBytesAreCopiedAsTheyAre) {
   EXPECT_EQ(rewrite("", "admin", "ENC", RewriteResult::no_key_lines), "");
 }
 
-// Java properties also take "key = value" and "key:value"; the rewrite does
-// not, so such a file would keep the old credentials.
-TEST(RewriteConfiguration, MissingKeyLinesAreReported) {
-  struct Case {
-    const char* input;
-    RewriteResult result;
-  };
-  for (const Case& c : {Case{"userid = old\npassword=old\n", RewriteResult::no_userid_line},
-                        Case{"userid=old\npassword : old\n", RewriteResult::no_password_line},
-                        Case{"#userid=old\nkeystore.password=abc\n", RewriteResult::no_key_lines}}) {
-    rewrite(c.input, "admin", "ENC", c.result);
-  }
-}
-
 TEST(RewriteConfiguration, WriteFailureIsReported) {
   std::FILE* in = stream_of("a=1\nuserid=x\n");
   std::FILE* full = std::fopen("/dev/full", "w");

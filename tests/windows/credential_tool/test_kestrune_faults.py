@@ -96,24 +96,6 @@ class Faults(unittest.TestCase):
         self.assertFalse(folder.exists("config/server.properties"))
         self.assertFalse(folder.exists("password.txt"))
 
-    def test_configuration_without_a_key_line(self):
-        # A property to a Java reader, but not a key line: success would keep the old user name.
-        config = b"port=8443\r\nuserid = old\r\npassword=old\r\n"
-        folder = ProductFolder("no-key-line", config=config)
-        self.assertEqual(folder.run("admin", "secret"),
-                         (0, "Error: .\\config\\server.properties has no userid= line; it is unchanged\n"))
-        self.assertEqual(folder.read("config/server.properties"), config)
-        self.assertFalse(folder.exists("config/server.properties.tmp"))
-
-    def test_configuration_left_in_the_temporary_file(self):
-        folder = ProductFolder("interrupted", config=None)
-        folder.write("config/server.properties.tmp", OLD_CONFIG)
-        self.assertEqual(folder.run("admin", "secret"),
-                         (0, "Error:reinstall package\n.\\config\\server.properties.tmp holds the configuration "
-                             "of an interrupted run; rename it to .\\config\\server.properties to use it\n"))
-        self.assertEqual(folder.read("config/server.properties.tmp"), OLD_CONFIG)
-        self.assertFalse(folder.exists("config/server.properties"))
-
     def test_temporary_file_cannot_be_created(self):
         folder = ProductFolder("tmp-is-folder", config=OLD_CONFIG)
         os.mkdir(folder.path("config/server.properties.tmp"))
