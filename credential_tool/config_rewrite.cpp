@@ -20,13 +20,17 @@ RewriteResult rewrite_lines(std::FILE* input, std::FILE* output, const std::stri
   const std::string password_line = "password=" + encrypted + "\n";
   LineReader reader(input);
   std::string line;
+  bool have_userid = false;
+  bool have_password = false;
   while (reader.next(line)) {
     bool written = false;
     switch (credential_key_of(line)) {
       case CredentialKey::userid:
+        have_userid = true;
         written = write_all(output, user_line);
         break;
       case CredentialKey::password:
+        have_password = true;
         written = write_all(output, password_line);
         break;
       case CredentialKey::none:
@@ -43,7 +47,10 @@ RewriteResult rewrite_lines(std::FILE* input, std::FILE* output, const std::stri
   if (std::fflush(output) != 0 || std::ferror(output) != 0) {
     return RewriteResult::write_failed;
   }
-  return RewriteResult::ok;
+  if (!have_userid) {
+    return have_password ? RewriteResult::no_userid_line : RewriteResult::no_key_lines;
+  }
+  return have_password ? RewriteResult::ok : RewriteResult::no_password_line;
 }
 
 }  // namespace

@@ -43,7 +43,17 @@ private:
 // (line feeds and carriage returns).
 std::string encrypted_value(const std::string& first_line);
 
-enum class RewriteResult { ok, read_failed, write_failed, out_of_memory };
+enum class RewriteResult {
+  ok,
+  read_failed,
+  write_failed,
+  out_of_memory,
+  // Copied whole, but the input set no user name or no password: a
+  // configuration that would not hold the new credentials.
+  no_userid_line,
+  no_password_line,
+  no_key_lines,
+};
 
 // Copies `input` to `output`, replacing the user name and password lines by
 // "userid=<user>\n" and "password=<encrypted>\n". Every write and the final

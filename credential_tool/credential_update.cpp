@@ -45,6 +45,32 @@ bool read_encrypted_password(std::FILE* file, std::string& encrypted,
   return true;
 }
 
+const char* missing_key_lines(RewriteResult result) {
+  switch (result) {
+    case RewriteResult::no_userid_line:
+      return "no userid= line";
+    case RewriteResult::no_password_line:
+      return "no password= line";
+    case RewriteResult::no_key_lines:
+      return "no userid= line and no password= line";
+    default:
+      return nullptr;
+  }
+}
+
+// A run ended between deleting the old configuration and renaming the new
+// one leaves the whole configuration in the temporary file; it is left for
+// the administrator to look at, never renamed here.
+void print_interrupted_run(const CredentialPlatform& platform) {
+  std::FILE* left = platform.open_file(kConfigTempFile, "r");
+  if (left == nullptr) {
+    return;
+  }
+  std::fclose(left);
+  platform.print(std::string(kConfigTempFile) + " holds the configuration of an interrupted run; rename it to " +
+                 kConfigFile + " to use it\n");
+}
+
 // Writes the new configuration into the temporary file. On failure prints
 // the reason, removes the temporary file and returns false: the old
 // configuration is untouched.
@@ -53,6 +79,7 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   std::FILE* input = platform.open_file(kConfigFile, "r");
   if (input == nullptr) {
     platform.print("Error:reinstall package\n");
+    print_interrupted_run(platform);
     return false;
   }
   std::FILE* output = platform.open_file(kConfigTempFile, "w");
@@ -79,6 +106,8 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
     platform.print(std::string("Error: could not read ") + kConfigFile + "; it is unchanged\n");
   } else if (result == RewriteResult::out_of_memory) {
     platform.print(std::string("Error: not enough memory to read ") + kConfigFile + "; it is unchanged\n");
+  } else if (const char* missing = missing_key_lines(result)) {
+    platform.print(std::string("Error: ") + kConfigFile + " has " + missing + "; it is unchanged\n");
   } else {
     platform.print(std::string("Error: could not write ") + kConfigTempFile + "; " + kConfigFile +
                    " is unchanged\n");
@@ -117,7 +146,11 @@ int update_credentials(const std::string& user, const std::string& password,
   if (!have_password) {
     return 1;  // the script's output stays on disk for inspection
   }
-  platform.remove_file(kPasswordFile);
+  const int kept = platform.remove_file(kPasswordFile);
+  if (kept != 0 && kept != ENOENT) {
+    platform.print(std::string("Warning: could not delete ") + kPasswordFile +
+                   ", which holds the encrypted password; delete it by hand\n");
+  }
 
   if (!write_new_configuration(user, encrypted, platform)) {
     return 1;
@@ -137,9 +170,12 @@ int update_credentials(const std::string& user, const std::string& password,
 }
 
 void restart_services(const CredentialPlatform& platform) {
+  // An interrupt after the first stop would leave the services stopped.
+  platform.ignore_interrupts(true);
   for (const wchar_t* command : kServiceCommands) {
     platform.run_command(command);
   }
+  platform.ignore_interrupts(false);
 }
 
 void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialPlatform& platform) {

@@ -21,6 +21,9 @@ struct CredentialPlatform {
   std::function<int(const char* path)> remove_file;
   // Does not replace an existing file.
   std::function<int(const char* from, const char* to)> rename_file;
+  // true: Ctrl+C and Ctrl+Break no longer end this program (the commands it
+  // runs keep their own handling); false: they do again.
+  std::function<void(bool ignore)> ignore_interrupts;
   std::function<void(const std::string& text)> print;
   std::function<void(const wchar_t* text)> print_wide;
 };
@@ -37,6 +40,8 @@ int update_credentials(const std::string& user, const std::string& password,
 
 // Stops the web server and the agent, then starts the agent and the web
 // server, appending their output to result.txt. Their statuses are not used.
+// Interrupts are ignored from the first command to the last, so that all four
+// run.
 void restart_services(const CredentialPlatform& platform);
 
 // The whole program for the wide argument vector (program name first).

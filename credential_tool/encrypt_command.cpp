@@ -52,6 +52,14 @@ bool build_encrypt_command(const std::string& password, std::wstring& command, s
     }
     quote = quote || needs_quotes(c);
   }
+  // Programs that split their command line by the usual rules (the Java
+  // launcher among them) read \" as a quote character, not as the end of
+  // the quoted argument.
+  if (quote && password.back() == '\\') {
+    refusal = "Error: the password ends in a backslash, which cannot be passed safely to encrypt.bat in the "
+              "quotes this password needs; nothing was changed\n";
+    return false;
+  }
   std::wstring built = L"encrypt.bat password.txt -e ";
   if (quote) {
     built += L'"';

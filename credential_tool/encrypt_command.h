@@ -18,5 +18,6 @@ constexpr std::size_t kCommandLineLimit = 8191;
 // quotes, inside which cmd.exe takes them literally. Refused, with `refusal`
 // set to the message and `command` left as it was: a password holding a
 // character that no quoting protects ('"', '%', '!', control characters),
-// and one whose command line would pass kCommandLineLimit.
+// a quoted one that ends in a backslash, and one whose command line would
+// pass kCommandLineLimit.
 bool build_encrypt_command(const std::string& password, std::wstring& command, std::string& refusal);

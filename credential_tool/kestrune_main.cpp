@@ -1,7 +1,10 @@
 // Kestrune: changes the user name and password in config\server.properties
 // and restarts the web server and agent services. Runs in the product folder.
-// This file binds the portable run to the C runtime: the files are opened in
-// text mode ("r", "w"), commands run through the wide _wsystem().
+// This file binds the portable run to the C runtime and the console: the
+// files are opened in text mode ("r", "w"), commands run through the wide
+// _wsystem().
+#include <windows.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,14 @@
 #include "credential_update.h"
 
 namespace {
+
+// A handler routine rather than SetConsoleCtrlHandler(NULL, TRUE): that flag
+// is inherited by the commands run and leaves Ctrl+Break in effect, while a
+// handler covers both events in this process only, so a hanging net command
+// can still be interrupted and the next one runs.
+BOOL WINAPI ignore_interrupt(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
 
 CredentialPlatform c_runtime_platform() {
   CredentialPlatform platform;
@@ -30,6 +41,7 @@ CredentialPlatform c_runtime_platform() {
     return errno != 0 ? errno : EIO;
   };
   platform.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
+  platform.ignore_interrupts = [](bool ignore) { SetConsoleCtrlHandler(ignore_interrupt, ignore ? TRUE : FALSE); };
   platform.print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
   };

@@ -78,14 +78,17 @@ protected:
     };
     platform_.remove_file = [this](const char* path) {
       operations_.push_back(std::string("remove ") + path);
-      if (path == refuse_remove_) {
-        return EACCES;
+      if (path == refuse_remove_ && exists(local(path).substr(root_.size() + 1))) {
+        return EACCES;  // as for a read-only file
       }
       return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
     platform_.rename_file = [this](const char* from, const char* to) {
       operations_.push_back(std::string("rename ") + from + " " + to);
       return refuse_rename_ ? -1 : std::rename(local(from).c_str(), local(to).c_str());
+    };
+    platform_.ignore_interrupts = [this](bool ignore) {
+      commands_.push_back(ignore ? "interrupts ignored" : "interrupts restored");
     };
     platform_.print = [this](const std::string& text) { output_ += text; };
     platform_.print_wide = [this](const wchar_t* text) {
@@ -138,11 +141,12 @@ protected:
 
   // Runs with a failure expected: checks the message, that the configuration
   // is unchanged, no temporary file is left and no service was touched.
-  void expect_failure(const std::string& message) {
-    write_file("config/server.properties", kOldConfig);
+  void expect_failure(const std::string& message) { expect_failure(message, kOldConfig); }
+  void expect_failure(const std::string& message, const std::string& config) {
+    write_file("config/server.properties", config);
     run({L"admin", L"secret"});
     EXPECT_EQ(output_, message);
-    EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
+    EXPECT_EQ(read_file("config/server.properties"), config);
     EXPECT_FALSE(exists("config/server.properties.tmp"));
     EXPECT_TRUE(service_commands().empty());
   }
@@ -184,10 +188,12 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
   EXPECT_FALSE(exists("config/server.properties.tmp"));
   const std::vector<std::string> expected = {
       "encrypt.bat password.txt -e \"a b&c\"",
+      "interrupts ignored",  // an interrupt between stop and start would leave the services stopped
       "net stop veltrixWebServer >> result.txt 2>&1",
       "net stop veltrixQuorvexAgent >> result.txt 2>&1",
       "net start veltrixQuorvexAgent >> result.txt 2>&1",
-      "net start veltrixWebServer >> result.txt 2>&1"};
+      "net start veltrixWebServer >> result.txt 2>&1",
+      "interrupts restored"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
       "remove .\\password.txt",  // before the script runs: none left from an earlier run
@@ -218,6 +224,7 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
                         Case{L"admin", L"a\"b", "Error: the password holds the character '\"'"},
                         Case{L"admin", L"%PATH%", "Error: the password holds the character '%'"},
                         Case{L"admin", L"a!b", "Error: the password holds the character '!'"},
+                        Case{L"admin", L"a b\\", "Error: the password ends in a backslash"},
                         Case{L"admin", too_long.c_str(), "Error: the password is too long"}}) {
     output_.clear();
     write_file("config/server.properties", kOldConfig);
@@ -259,6 +266,28 @@ TEST_F(ProductFolder, MissingConfiguration) {
   EXPECT_EQ(output_, "Error:reinstall package\n");
   EXPECT_FALSE(exists("password.txt"));
   EXPECT_TRUE(service_commands().empty());
+  write_file("config/server.properties.tmp", kOldConfig);  // as a run killed before its rename leaves it
+  output_.clear();
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_, "Error:reinstall package\n.\\config\\server.properties.tmp holds the configuration of an "
+                     "interrupted run; rename it to .\\config\\server.properties to use it\n");
+}
+
+TEST_F(ProductFolder, ConfigurationWithoutAKeyLineIsKept) {
+  expect_failure("Error: .\\config\\server.properties has no userid= line; it is unchanged\n",
+                 "userid = old\npassword=old\n");
+  output_.clear();
+  expect_failure("Error: .\\config\\server.properties has no password= line; it is unchanged\n",
+                 "userid=old\npassword : old\n");
+}
+
+TEST_F(ProductFolder, PasswordFileThatCannotBeDeletedIsPointedOut) {
+  write_file("config/server.properties", kOldConfig);
+  refuse_remove_ = kPasswordFile;
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_, "Warning: could not delete .\\password.txt, which holds the encrypted password; delete it "
+                     "by hand\nCredentials Successfully changed\n");
+  EXPECT_TRUE(exists("password.txt"));
 }
 
 TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {

@@ -26,6 +26,7 @@ TEST(EncryptCommand, PlainPasswordGivesThePlainCommandLine) {
   EXPECT_EQ(command_for("a.b_c+d*e?f/g\\h@#$~'`{}[]:"),
             L"encrypt.bat password.txt -e a.b_c+d*e?f/g\\h@#$~'`{}[]:");
   EXPECT_EQ(command_for(""), L"encrypt.bat password.txt -e ");
+  EXPECT_EQ(command_for("ends\\"), L"encrypt.bat password.txt -e ends\\");  // no quote to escape
 }
 
 TEST(EncryptCommand, LongPasswordIsNotCut) {

@@ -47,6 +47,7 @@ class Faults(unittest.TestCase):
             (("admin", 'a"b'), "Error: the password holds the character '\"'"),
             (("admin", "a%PATH%b"), "Error: the password holds the character '%'"),
             (("admin", "a!b"), "Error: the password holds the character '!'"),
+            (("admin", "two words\\"), "Error: the password ends in a backslash"),
         ]
         for args, message in cases:
             with self.subTest(args=[a if len(a) < 40 else "<%d characters>" % len(a) for a in args]):

@@ -49,6 +49,21 @@ class FullRun(unittest.TestCase):
         self.assertEqual(folder.read("config/server.properties"),
                          b"userid=admin\r\npassword=ENC:secret\r\n")
 
+    def test_interrupt_during_the_restart_skips_no_command(self):
+        # cmd.exe runs a net.bat of the product folder before net.exe: it
+        # records each command and takes seconds, so the interrupt (under Wine
+        # SIGINT to the program that start() runs in its Popen's process)
+        # arrives while the first one runs.
+        folder = ProductFolder("interrupted-restart")
+        folder.write("net.bat", b"@echo off\r\n>> net-calls.txt echo %1 %2\r\nping -n 4 127.0.0.1 > nul\r\n")
+        start = winetest.start_interruptible if winetest.ON_WINDOWS else winetest.start
+        kestrune = start([KESTRUNE_EXE, "admin", "secret"], cwd=folder.root)
+        self.assertTrue(winetest.wait_until(lambda: folder.exists("net-calls.txt"), 60))
+        winetest.interrupt(kestrune)
+        self.assertEqual(winetest.text(kestrune.communicate(timeout=120)[0]), SUCCESS)
+        self.assertEqual(folder.read("net-calls.txt").splitlines()[-2:], [b"start " + AGENT.encode(),
+                                                                          b"start " + WEB_SERVER.encode()])
+
     def test_latin1_user_name_is_one_byte_per_character(self):
         folder = ProductFolder("latin1")
         self.assertEqual(folder.run("Jos\u00e9", "secret"), (0, SUCCESS))
@@ -62,25 +77,26 @@ class TextMode(unittest.TestCase):
 
     def test_line_ends_and_ctrl_z(self):
         folder = ProductFolder("text-mode", config=b"crlf=1\r\nbare=2\nlone=3\rstill=3\r\n"
-                                                   b"userid=old\nlast=4\r\n\x1aafter=5\r\nuserid=x\r\n")
+                                                   b"userid=old\npassword=4\r\n\x1aafter=5\r\nuserid=x\r\n")
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
         self.assertEqual(folder.read("config/server.properties"),
-                         b"crlf=1\r\nbare=2\r\nlone=3\rstill=3\r\nuserid=admin\r\nlast=4\r\n")
+                         b"crlf=1\r\nbare=2\r\nlone=3\rstill=3\r\nuserid=admin\r\npassword=ENC:secret\r\n")
 
     def test_encrypted_line_end_is_cut(self):
         # The stand-in writes "ENC:...\r\n": no empty line may follow the password.
-        folder = ProductFolder("twice", config=b"password=a\r\nnext=1\r\n")
+        folder = ProductFolder("twice", config=b"userid=old\r\npassword=a\r\nnext=1\r\n")
         self.assertEqual(folder.run("admin", "one"), (0, SUCCESS))
         self.assertEqual(folder.run("admin", "two"), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"), b"password=ENC:two\r\nnext=1\r\n")
+        self.assertEqual(folder.read("config/server.properties"),
+                         b"userid=admin\r\npassword=ENC:two\r\nnext=1\r\n")
 
     def test_long_lines_stay_whole(self):
         other = b"comment=" + b"c" * 6000 + b"\r\n"
-        folder = ProductFolder("long-lines", config=other + b"password=" + b"p" * 5000 + b"\r\n"
-                               + b"x" * 3000 + b"userid=not-a-key\r\n")
+        folder = ProductFolder("long-lines", config=b"userid=old\r\n" + other + b"password=" + b"p" * 5000
+                               + b"\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
-        self.assertEqual(folder.read("config/server.properties"),
-                         other + b"password=ENC:secret\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
+        self.assertEqual(folder.read("config/server.properties"), b"userid=admin\r\n" + other
+                         + b"password=ENC:secret\r\n" + b"x" * 3000 + b"userid=not-a-key\r\n")
 
 
 class Passwords(unittest.TestCase):
