@@ -39,10 +39,9 @@ export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msht
 export OSTRAD_EXE=$ostrad FAKE_JVM_DLL=$root/build/windows-x64/fake_jvm/jvm.dll
 export OSTRAD_TEST_WORK=$work/work PYTHONPATH=$root/tests/windows:$root/tests/windows/service_host
 export PYTHONDONTWRITEBYTECODE=1
-# The scprobe.exe beside Ostrad.exe is the flood; take the built one.
-if [ ! -e "$(dirname "$ostrad")/scprobe.exe" ]; then
-  cp "$root/build/windows-x64/bin/scprobe.exe" "$(dirname "$ostrad")/"
-fi
+# The scprobe.exe beside Ostrad.exe is the flood: the one just built.
+built_scprobe=$root/build/windows-x64/bin/scprobe.exe
+cmp -s "$built_scprobe" "$(dirname "$ostrad")/scprobe.exe" || cp "$built_scprobe" "$(dirname "$ostrad")/"
 eval "$(tools/winerun --describe)"
 tools/wine-prefix.sh start "$WINEPREFIX" >/dev/null
 trap 'tools/wine-prefix.sh stop "$WINEPREFIX"' EXIT
