@@ -2,8 +2,7 @@
 
 namespace {
 
-bool fill_and_send(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode,
-                   std::uint32_t waitHint) {
+void fill(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint) {
   ServiceStatusRecord& record = reporter.record;
   record.controlsAccepted = state == kStateStartPending ? 0 : kAcceptStopAndShutdown;
   record.currentState = state;
@@ -15,8 +14,30 @@ bool fill_and_send(StatusReporter& reporter, std::uint32_t state, std::uint32_t 
     record.checkPoint = static_cast<std::uint32_t>(reporter.checkpointCounter);
     ++reporter.checkpointCounter;
   }
-  const bool sent = reporter.send && reporter.send(record);
+}
+
+void pass_turn(StatusReporter& reporter) {
+  ++reporter.sendingTurn;
+  reporter.turnPassed.notify_all();
+}
+
+// Fills under the lock, waits for this report's turn, sends without the lock.
+bool fill_and_send(StatusReporter& reporter, std::unique_lock<std::mutex>& guard, std::uint32_t state,
+                   std::uint32_t win32ExitCode, std::uint32_t waitHint) {
+  fill(reporter, state, win32ExitCode, waitHint);
+  const ServiceStatusRecord filled = reporter.record;
+  const bool stopped = state == kStateStopped;
+  reporter.stoppedFilled = reporter.stoppedFilled || stopped;
+  const std::uint64_t turn = reporter.nextTurn++;
+  reporter.turnPassed.wait(guard, [&] { return reporter.sendingTurn == turn; });
+  if (stopped) pass_turn(reporter);
+  guard.unlock();
+  const bool sent = reporter.send && reporter.send(filled);
   if (!sent && reporter.errorHook) reporter.errorHook("SetServiceStatus");
+  if (!stopped) {
+    guard.lock();
+    pass_turn(reporter);
+  }
   return sent;
 }
 
@@ -24,15 +45,16 @@ bool fill_and_send(StatusReporter& reporter, std::uint32_t state, std::uint32_t 
 
 bool report_status(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode,
                    std::uint32_t waitHint) {
-  std::lock_guard<std::mutex> guard(reporter.lock);
+  std::unique_lock<std::mutex> guard(reporter.lock);
   if (reporter.debugMode) return true;
-  return fill_and_send(reporter, state, win32ExitCode, waitHint);
+  if (reporter.stoppedFilled && state != kStateStopped) return true;
+  return fill_and_send(reporter, guard, state, win32ExitCode, waitHint);
 }
 
 bool report_current_status(StatusReporter& reporter, std::uint32_t waitHint) {
-  std::lock_guard<std::mutex> guard(reporter.lock);
+  std::unique_lock<std::mutex> guard(reporter.lock);
   if (reporter.debugMode) return true;
-  return fill_and_send(reporter, reporter.record.currentState, 0, waitHint);
+  return fill_and_send(reporter, guard, reporter.record.currentState, 0, waitHint);
 }
 
 void set_fixed_status_fields(StatusReporter& reporter) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -32,11 +33,26 @@ using ErrorHook = std::function<void(const char*)>;
 
 // The process's one status record with what fills and sends it. Reports come
 // from several threads (the service main thread, the dispatcher thread and
-// console event threads): the lock makes each fill-and-send one step.
+// console event threads).
+//
+// No lock is held while a report is sent. A platform may hold the stopped
+// report until the running control handler has returned (Wine does), and that
+// handler may itself be making a report. So each report is filled under the
+// lock and takes the next turn; it sends when its turn has come, without the
+// lock, and passes the turn on when its send is done, which keeps the SCM
+// seeing the reports in the order they were made. A stopped report passes
+// the turn on before it sends: nothing may queue behind a send that can wait
+// for a control handler. Once stopped has been filled, only stopped is sent:
+// a later report of another state is left out (the service has stopped; it
+// counts as done), and a re-report of the current state says stopped.
 struct StatusReporter {
   std::mutex lock;
+  std::condition_variable turnPassed;
   ServiceStatusRecord record;
   std::int32_t checkpointCounter = 1;
+  std::uint64_t nextTurn = 0;     // taken by the next report filled
+  std::uint64_t sendingTurn = 0;  // the report whose send is due
+  bool stoppedFilled = false;
   bool debugMode = false;  // set once by the debug run mode; reports are then silent
   StatusSender send;
   ErrorHook errorHook;
@@ -46,7 +62,8 @@ struct StatusReporter {
 // Silent (returns true) in debug mode. Pending states take the next
 // checkpoint from the counter; running and stopped carry checkpoint 0.
 // Controls accepted are none while start pending, stop and shutdown otherwise.
-// A failed send hands "SetServiceStatus" to the error hook; returns the send's result.
+// A failed send hands "SetServiceStatus" to the error hook; returns the send's
+// result (true for a report left out after stopped).
 bool report_status(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode,
                    std::uint32_t waitHint);
 

@@ -78,6 +78,11 @@ run_layer native jvm
 run_layer windows-x64 windows "$x64_may_skip"
 run_layer windows-x86 windows "$x86_may_skip"
 
+# The service under a flood of controls: a short run of the stress tool.
+echo "== stress: Ostrad as a service, 12 cycles under a flood of interrogate controls"
+tools/stress-service.sh --cycles 12 2>&1 | tee "$logs/stress-service.log"
+[ "${PIPESTATUS[0]}" = 0 ] || { echo "stress: the service hung or was left running"; status=1; }
+
 # CTest counts a skipped test among the passed ones: here it is "not run".
 passed=0; failed=0; not_run=0
 for log in "$logs"/*.log; do

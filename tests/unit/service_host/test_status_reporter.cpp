@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,7 +94,7 @@ TEST(StatusReporter, ConcurrentReportsGetDistinctCheckpoints) {
   StatusReporter reporter;
   std::vector<std::uint32_t> checkpoints;
   reporter.send = [&](const ServiceStatusRecord& record) {
-    checkpoints.push_back(record.checkPoint);  // serialised by the reporter's lock
+    checkpoints.push_back(record.checkPoint);  // pending reports send one at a time
     return true;
   };
   std::vector<std::thread> threads;
@@ -108,6 +111,53 @@ TEST(StatusReporter, ConcurrentReportsGetDistinctCheckpoints) {
     EXPECT_FALSE(seen[checkpoint]) << checkpoint;
     seen[checkpoint] = true;
   }
+}
+
+// Under Wine the stopped report's send waits for the control handler that is
+// running, and that handler may be re-reporting the state. The stand-in send
+// below holds the stopped report until the re-report has returned: this must
+// end, with no state but stopped after the stopped report. Run on a thread of
+// its own, so that a deadlock fails the test instead of hanging it.
+TEST(StatusReporter, ReReportWhileTheStoppedReportIsHeldDoesNotWaitForIt) {
+  struct Scenario {
+    StatusReporter reporter;
+    std::mutex sentLock;
+    std::vector<ServiceStatusRecord> sent;
+    std::promise<void> reReportReturned;
+  };
+  auto s = std::make_shared<Scenario>();
+  std::shared_future<void> released = s->reReportReturned.get_future().share();
+  Scenario* raw = s.get();
+  s->reporter.send = [raw, released](const ServiceStatusRecord& record) {
+    {
+      std::lock_guard<std::mutex> guard(raw->sentLock);
+      raw->sent.push_back(record);
+    }
+    if (record.currentState == kStateStopped && record.waitHint == 0) released.wait();
+    return true;
+  };
+  report_status(s->reporter, kStateRunning, 0, 10000);
+  auto stoppedSent = [raw] {
+    std::lock_guard<std::mutex> guard(raw->sentLock);
+    return raw->sent.size() == 2;
+  };
+
+  std::packaged_task<void()> scenario([s, stoppedSent] {
+    std::thread runThread([s] { report_status(s->reporter, kStateStopped, 0, 0); });
+    while (!stoppedSent()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    report_current_status(s->reporter, 10000);          // the control handler
+    report_status(s->reporter, kStateStopPending, 0, 0);  // a stop right after: left out
+    s->reReportReturned.set_value();
+    runThread.join();
+  });
+  std::future<void> finished = scenario.get_future();
+  std::thread(std::move(scenario)).detach();
+  ASSERT_EQ(finished.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "deadlock";
+
+  ASSERT_EQ(s->sent.size(), 3u);
+  EXPECT_EQ(s->sent[1].currentState, kStateStopped);
+  EXPECT_EQ(s->sent[2].currentState, kStateStopped);
+  EXPECT_EQ(s->sent[2].waitHint, 10000u);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 //   scprobe watch NAME UNTIL_STATE TIMEOUT_MS
 //   scprobe bench NAME SETTLE_MS       start, watch to running, stop, watch to stopped
 //   scprobe descsize NAME              type and byte count of the "Description" value
+//   scprobe flood NAME SECONDS [HOLD]  interrogate controls, back to back, as a monitor may send;
+//                                      none while the file HOLD exists
 //
 // Output lines are "key=value ..." so that the Python tests and the benchmark
 // script can read them. Exit status 0 when the SCM answered, 1 otherwise.
@@ -121,6 +123,67 @@ int control(SC_HANDLE service, DWORD code) {
   return 0;
 }
 
+// Interrogates the service back to back for the given time and prints each
+// state the SCM answered with when it changes (state=0: not installed), on the
+// journal's clock. Wine's SCM, once a stop control has been sent, kills the
+// service's process when a later control finds the service still running and
+// leaves it shown as running: that answer (ERROR_SERVICE_CANNOT_ACCEPT_CTRL
+// with the state running) is printed as "killed_while_running". While the
+// file holdPath exists, no control is sent ("held" is printed once).
+int flood(SC_HANDLE manager, const char* name, double seconds, const char* holdPath) {
+  const double deadline = now_ms() + seconds * 1000;
+  unsigned long sent = 0, answered = 0;
+  DWORD lastState = ~0UL;
+  SC_HANDLE service = nullptr;
+  bool held = false;
+  while (now_ms() < deadline) {
+    if (holdPath != nullptr && GetFileAttributesA(holdPath) != INVALID_FILE_ATTRIBUTES) {
+      if (!held) {
+        std::printf("t=%.3f held\n", now_ms());
+        std::fflush(stdout);
+      }
+      held = true;
+      Sleep(1);
+      continue;
+    }
+    held = false;
+    if (service == nullptr) service = OpenServiceA(manager, name, SERVICE_INTERROGATE | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    DWORD error = ERROR_SERVICE_DOES_NOT_EXIST;
+    if (service != nullptr) {
+      if (++sent % 1000 == 0) {
+        std::printf("t=%.3f sent=%lu\n", now_ms(), sent);
+        std::fflush(stdout);
+      }
+      error = ControlService(service, SERVICE_CONTROL_INTERROGATE, &status) ? ERROR_SUCCESS : GetLastError();
+      if (error == ERROR_SUCCESS) ++answered;
+      // Some refusals come without a status: ask for it.
+      if (error != ERROR_SUCCESS && status.dwCurrentState == 0 && !QueryServiceStatus(service, &status))
+        error = ERROR_SERVICE_DOES_NOT_EXIST;
+    }
+    if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && status.dwCurrentState == SERVICE_RUNNING) {
+      std::printf("t=%.3f killed_while_running\n", now_ms());
+      std::fflush(stdout);
+    }
+    const DWORD state = error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : status.dwCurrentState;
+    if (state != lastState) {
+      std::printf("t=%.3f state=%lu\n", now_ms(), state);
+      std::fflush(stdout);
+      lastState = state;
+    }
+    // Not answered by the service: let go of the handle, which would keep a
+    // removed service marked for deletion, and open it again next time.
+    if (error != ERROR_SUCCESS && service != nullptr) {
+      CloseServiceHandle(service);
+      service = nullptr;
+    }
+    if (service == nullptr) Sleep(1);
+  }
+  if (service) CloseServiceHandle(service);
+  std::printf("t=%.3f flood sent=%lu answered=%lu\n", now_ms(), sent, answered);
+  return 0;
+}
+
 int bench(SC_HANDLE manager, const char* name, SC_HANDLE service, DWORD settleMs) {
   std::printf("t=%.3f start_sent\n", now_ms());
   if (!StartServiceA(service, 0, nullptr)) {
@@ -139,7 +202,7 @@ int bench(SC_HANDLE manager, const char* name, SC_HANDLE service, DWORD settleMs
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: scprobe qc|control|watch|bench NAME ...\n");
+    std::fprintf(stderr, "usage: scprobe qc|control|watch|bench|flood NAME ...\n");
     return 2;
   }
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -148,6 +211,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   int status = 1;
+  if (std::strcmp(argv[1], "flood") == 0 && argc > 3) {
+    status = flood(manager, argv[2], std::strtod(argv[3], nullptr), argc > 4 ? argv[4] : nullptr);
+    CloseServiceHandle(manager);
+    return status;
+  }
   if (std::strcmp(argv[1], "watch") == 0 && argc > 4) {
     status = watch(manager, argv[2], std::strtoul(argv[3], nullptr, 0), std::strtod(argv[4], nullptr)) ? 0 : 1;
     CloseServiceHandle(manager);
