@@ -78,10 +78,7 @@ void run_agent(AgentLifecycle& life) {
   }
   hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
-  // the stopped report lets the process end. The stop's own stopped report
-  // goes first: the platform may hold ours until the control handler running
-  // the stop has returned (Wine does), and that handler would wait for the
-  // status reporter that ours holds.
+  // the stopped report lets the process end; the stop reports stopped first.
   wait_while_cleanup_runs(life);
   hooks.report(kStateStopped, 0, 0);
 }
