@@ -151,10 +151,7 @@ int flood(SC_HANDLE manager, const char* name, double seconds, const char* holdP
     SERVICE_STATUS status{};
     DWORD error = ERROR_SERVICE_DOES_NOT_EXIST;
     if (service != nullptr) {
-      if (++sent % 1000 == 0) {
-        std::printf("t=%.3f sent=%lu\n", now_ms(), sent);
-        std::fflush(stdout);
-      }
+      ++sent;
       error = ControlService(service, SERVICE_CONTROL_INTERROGATE, &status) ? ERROR_SUCCESS : GetLastError();
       if (error == ERROR_SUCCESS) ++answered;
       // Some refusals come without a status: ask for it.
