@@ -208,20 +208,14 @@ def split_event_lines(stderr):
     return texts, others
 
 
-def _escaped_length(character):
-    if character in _ESCAPES.values():
-        return 2
-    return 5 if character < " " or character >= "\x7f" else 1
-
-
 def wine_shown_text(text):
-    """(text, cut) as Wine's debug trace shows a wide string: it writes the
-    escaped characters into a 300-byte buffer after 'L"' while fewer than 291
-    bytes are used, and adds "..." only when two or more characters are left
-    out: a text one character too long loses that character unmarked."""
+    """(text, cut) as Wine's trace shows a wide string: escaped into 300 bytes
+    after 'L"' while at most 290 are used, "..." only when two or more
+    characters are left out (one goes unmarked)."""
     used, shown = 2, 0
     while shown < len(text) and used <= 290:
-        used += _escaped_length(text[shown])
+        c = text[shown]
+        used += 2 if c in _ESCAPES.values() else 5 if c < " " or c >= "\x7f" else 1
         shown += 1
     return text[:shown], len(text) - shown >= 2
 

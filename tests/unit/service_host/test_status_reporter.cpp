@@ -114,10 +114,8 @@ TEST(StatusReporter, ConcurrentReportsGetDistinctCheckpoints) {
   }
 }
 
-// Under Wine the stopped report's send waits for the control handler that is
-// running, which may be re-reporting the state: the send below holds the
-// stopped report until the re-report has returned. Run on a thread of its own,
-// so that a deadlock fails the test instead of hanging it.
+// Wine holds a stopped report until the running control handler, which may be
+// re-reporting, has returned. On its own thread, so a deadlock fails, not hangs.
 TEST(StatusReporter, ReReportWhileTheStoppedReportIsHeldDoesNotWaitForIt) {
   struct Scenario {
     StatusReporter reporter;

@@ -50,10 +50,8 @@ class FullRun(unittest.TestCase):
                          b"userid=admin\r\npassword=ENC:secret\r\n")
 
     def test_interrupt_during_the_restart_skips_no_command(self):
-        # cmd.exe runs a net.bat of the product folder before net.exe: it
-        # records each command and takes seconds, so the interrupt (under Wine
-        # SIGINT to the program that start() runs in its Popen's process)
-        # arrives while the first one runs.
+        # cmd.exe prefers the folder's slow, recording net.bat to net.exe: the
+        # interrupt arrives while the first command runs.
         folder = ProductFolder("interrupted-restart")
         folder.write("net.bat", b"@echo off\r\n>> net-calls.txt echo %1 %2\r\nping -n 4 127.0.0.1 > nul\r\n")
         start = winetest.start_interruptible if winetest.ON_WINDOWS else winetest.start

@@ -124,50 +124,40 @@ int control(SC_HANDLE service, DWORD code) {
 }
 
 // Interrogates the service back to back for the given time and prints each
-// state the SCM answered with when it changes (state=0: not installed), on the
-// journal's clock. Wine's SCM, once a stop control has been sent, kills the
-// service's process when a later control finds the service still running and
-// leaves it shown as running: that answer (ERROR_SERVICE_CANNOT_ACCEPT_CTRL
-// with the state running) is printed as "killed_while_running". While the
-// file holdPath exists, no control is sent ("held" is printed once).
+// state the SCM answers with when it changes (state=0: not installed). Wine's
+// SCM kills a service that a control finds running after a stop was sent; that
+// answer (ERROR_SERVICE_CANNOT_ACCEPT_CTRL, state running) is printed as
+// "killed_while_running". While the file holdPath exists nothing is sent
+// ("held" is printed once).
 int flood(SC_HANDLE manager, const char* name, double seconds, const char* holdPath) {
   const double deadline = now_ms() + seconds * 1000;
-  unsigned long sent = 0, answered = 0;
   DWORD lastState = ~0UL;
   SC_HANDLE service = nullptr;
   bool held = false;
   while (now_ms() < deadline) {
-    if (holdPath != nullptr && GetFileAttributesA(holdPath) != INVALID_FILE_ATTRIBUTES) {
-      if (!held) {
-        std::printf("t=%.3f held\n", now_ms());
-        std::fflush(stdout);
-      }
-      held = true;
+    const bool hold = holdPath != nullptr && GetFileAttributesA(holdPath) != INVALID_FILE_ATTRIBUTES;
+    if (hold && !held) std::printf("t=%.3f held\n", now_ms());
+    held = hold;
+    if (hold) {
+      std::fflush(stdout);
       Sleep(1);
       continue;
     }
-    held = false;
     if (service == nullptr) service = OpenServiceA(manager, name, SERVICE_INTERROGATE | SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
     DWORD error = ERROR_SERVICE_DOES_NOT_EXIST;
     if (service != nullptr) {
-      ++sent;
       error = ControlService(service, SERVICE_CONTROL_INTERROGATE, &status) ? ERROR_SUCCESS : GetLastError();
-      if (error == ERROR_SUCCESS) ++answered;
       // Some refusals come without a status: ask for it.
       if (error != ERROR_SUCCESS && status.dwCurrentState == 0 && !QueryServiceStatus(service, &status))
         error = ERROR_SERVICE_DOES_NOT_EXIST;
     }
-    if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && status.dwCurrentState == SERVICE_RUNNING) {
+    if (error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && status.dwCurrentState == SERVICE_RUNNING)
       std::printf("t=%.3f killed_while_running\n", now_ms());
-      std::fflush(stdout);
-    }
     const DWORD state = error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : status.dwCurrentState;
-    if (state != lastState) {
-      std::printf("t=%.3f state=%lu\n", now_ms(), state);
-      std::fflush(stdout);
-      lastState = state;
-    }
+    if (state != lastState) std::printf("t=%.3f state=%lu\n", now_ms(), state);
+    lastState = state;
+    std::fflush(stdout);
     // Not answered by the service: let go of the handle, which would keep a
     // removed service marked for deletion, and open it again next time.
     if (error != ERROR_SUCCESS && service != nullptr) {
@@ -177,7 +167,6 @@ int flood(SC_HANDLE manager, const char* name, double seconds, const char* holdP
     if (service == nullptr) Sleep(1);
   }
   if (service) CloseServiceHandle(service);
-  std::printf("t=%.3f flood sent=%lu answered=%lu\n", now_ms(), sent, answered);
   return 0;
 }
 

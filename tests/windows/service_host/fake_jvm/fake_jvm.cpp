@@ -472,10 +472,8 @@ void read_settings() {
           settings.mainMs, settings.consoleHandler ? 1 : 0);
 }
 
-// What a JVM started without -Xrs does with console events: Ctrl+C runs the
-// shutdown hooks and ends the process with 130; Ctrl+Break prints a thread
-// dump and goes no further; a closed console, a logoff (in a visible window
-// station) and a shutdown end the process with 143.
+// As a JVM without -Xrs: Ctrl+C ends the process with 130 (after the shutdown
+// hooks), Ctrl+Break prints a thread dump, close, logoff and shutdown end it with 143.
 BOOL WINAPI jvm_console_handler(DWORD event) {
   journal("jvm_console_event type=%lu", static_cast<unsigned long>(event));
   if (event == CTRL_BREAK_EVENT) {
