@@ -8,6 +8,7 @@
 #include "agent_jni.h"
 #include "agent_lifecycle.h"
 #include "service_status.h"
+#include "system_program.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ BOOL WINAPI claimed_console_handler(DWORD event) {
 
 AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
-  hooks.probeLoopback = [] { return std::system("ping localhost"); };
+  hooks.probeLoopback = [] { return run_system_program(L"PING.EXE", L"ping localhost"); };
   hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent, ms); };
   hooks.wakePause = [] { SetEvent(g_stopEvent); };
   hooks.report = report;
