@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <cwchar>
 #include <io.h>
+#include <string>
 
 #include "credential_update.h"
 
