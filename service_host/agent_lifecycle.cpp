@@ -39,6 +39,15 @@ void wait_while_cleanup_runs(AgentLifecycle& life) {
   life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
 }
 
+// The agent's main has returned. Waits for a cleanup that a stop is running
+// (it made main return) and, in the same step, closes the door on any later
+// stop's cleanup: a stop after this point finds the agent ended.
+void note_agent_ended(AgentLifecycle& life) {
+  std::unique_lock<std::mutex> guard(life.lock);
+  life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
+  life.agentEnded = true;
+}
+
 }  // namespace
 
 int run_loopback_probe(AgentLifecycle& life) {
@@ -79,7 +88,7 @@ void run_agent(AgentLifecycle& life) {
   hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
   // the stopped report lets the process end; the stop reports stopped first.
-  wait_while_cleanup_runs(life);
+  note_agent_ended(life);
   hooks.report(kStateStopped, 0, 0);
 }
 
@@ -94,7 +103,7 @@ void run_stop_sequence(AgentLifecycle& life) {
   {
     std::lock_guard<std::mutex> guard(life.lock);
     life.stopRequested = true;
-    if (life.launched && !life.cleanupClaimed) {
+    if (life.launched && !life.agentEnded && !life.cleanupClaimed) {
       life.cleanupClaimed = true;
       life.cleanupRunning = true;
       callCleanup = true;
