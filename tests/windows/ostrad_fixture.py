@@ -4,8 +4,8 @@ scenario file and the journal), its App Paths registration, the journal
 reader, a stand-in for the system's ping and files planted where the host starts.
 
 Environment (set by tests/windows/service_host/CMakeLists.txt):
-  OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, PING_STANDIN_EXE, PLANTED_JVM_DLL,
-  OSTRAD_TEST_WORK (scratch folder).
+  OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, PLANTED_JVM_DLL, OSTRAD_TEST_WORK
+  (scratch folder).
 """
 import os
 import re
@@ -153,11 +153,10 @@ def jvm_options(journal):
 
 
 # The host runs the system folder's PING.EXE by its full path. Under Wine a
-# test makes the probe fail, or answer at once, by copying the stand-in
-# (service_host/ping_standin.cpp) over system32\\ping.exe of its own prefix,
-# with Wine told to load it rather than its builtin ping (a DLL override in
-# the registry, so that services read it too); restore_system_ping puts Wine's
-# own back. Windows' own cannot be replaced.
+# test replaces system32\\ping.exe of its own prefix with the stand-in
+# (service_host/ping_standin.cpp, built beside Ostrad.exe), which Wine runs
+# instead of its builtin ping only with a DLL override (in the registry, so
+# that services read it too). Windows' own cannot be replaced.
 PING_OVERRIDE = (r"HKCU\Software\Wine\DllOverrides", "/v", "ping.exe")
 
 
@@ -166,11 +165,9 @@ def _system32():
 
 
 def use_ping_standin(status=0, once_marker=None):
-    """The probe's ping exits with status (0: the local host answered), or
-    only once with it when once_marker (a file path) is given: that run
-    creates the file, later runs answer. Each run is counted (ping_runs).
-    On Windows the system's ping stays: a status of 0 is its answer; a test
-    that needs another is skipped."""
+    """The probe's ping exits with status (0: answered); with once_marker (a
+    path) only until that file exists, which its first run creates. On
+    Windows the system's ping answers; a test that needs another status is skipped."""
     if winetest.ON_WINDOWS:
         if status == 0 and once_marker is None:
             return
@@ -180,7 +177,7 @@ def use_ping_standin(status=0, once_marker=None):
     if not os.path.exists(ping + ".wine"):
         shutil.copyfile(ping, ping + ".wine")
         winetest.reg("add", *PING_OVERRIDE, "/d", "native", "/f")
-    shutil.copyfile(os.environ["PING_STANDIN_EXE"], ping)
+    shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), ping)
     with open(os.path.join(_system32(), "ping_standin.cfg"), "w") as config:
         config.write("status=%d\n" % status)
         if once_marker:
@@ -192,7 +189,7 @@ def use_ping_standin(status=0, once_marker=None):
 
 
 def restore_system_ping():
-    """Puts the system's own ping back (nothing to do when it is there)."""
+    """Puts the system's own ping back, if it was replaced."""
     if not winetest.ON_WINDOWS and os.path.exists(os.path.join(_system32(), "ping.exe.wine")):
         winetest.reg("delete", *PING_OVERRIDE, "/f")
         os.replace(os.path.join(_system32(), "ping.exe.wine"), os.path.join(_system32(), "ping.exe"))
@@ -211,8 +208,7 @@ PLANTED_MARKERS = {"jvm.dll": "planted_dll_ran.txt", "ping.cmd": "planted_ping_r
 
 
 def plant_in(folder):
-    """Plants what someone else could put into the folder the host starts
-    in: a jvm.dll and a ping.cmd, each of which leaves its marker when it runs."""
+    """Someone else's jvm.dll and ping.cmd in folder, each leaving its marker when it runs."""
     shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, "jvm.dll"))
     with open(os.path.join(folder, "ping.cmd"), "w", newline="\r\n") as cmd:
         cmd.write('@echo.>"%%~dp0%s"\n@exit /b 0\n' % PLANTED_MARKERS["ping.cmd"])
