@@ -179,13 +179,9 @@ def use_ping_standin(status=0, once_marker=None):
         winetest.reg("add", *PING_OVERRIDE, "/d", "native", "/f")
     shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), ping)
     with open(os.path.join(_system32(), "ping_standin.cfg"), "w") as config:
-        config.write("status=%d\n" % status)
-        if once_marker:
-            config.write("once_marker=%s\n" % winetest.windows_path(once_marker))
-    try:
+        config.write("status=%d\nonce_marker=%s\n" % (status, winetest.windows_path(once_marker) if once_marker else ""))
+    if os.path.exists(os.path.join(_system32(), "ping_runs.txt")):
         os.remove(os.path.join(_system32(), "ping_runs.txt"))
-    except FileNotFoundError:
-        pass
 
 
 def restore_system_ping():
@@ -204,19 +200,15 @@ def ping_runs():
         return []
 
 
-PLANTED_MARKERS = {"jvm.dll": "planted_dll_ran.txt", "ping.cmd": "planted_ping_ran.txt"}
-
-
 def plant_in(folder):
-    """Someone else's jvm.dll and ping.cmd in folder, each leaving its marker when it runs."""
+    """Someone else's jvm.dll and ping.cmd in folder, each leaving planted_*_ran.txt when it runs."""
     shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, "jvm.dll"))
     with open(os.path.join(folder, "ping.cmd"), "w", newline="\r\n") as cmd:
-        cmd.write('@echo.>"%%~dp0%s"\n@exit /b 0\n' % PLANTED_MARKERS["ping.cmd"])
+        cmd.write('@echo.>"%~dp0planted_ping_ran.txt"\n@exit /b 0\n')
 
 
 def planted_that_ran(folder):
-    """Which of plant_in's files ran."""
-    return [name for name, marker in PLANTED_MARKERS.items() if os.path.exists(os.path.join(folder, marker))]
+    return sorted(name for name in os.listdir(folder) if name.startswith("planted_") and name.endswith("_ran.txt"))
 
 
 # With this WINEDEBUG, Wine's ReportEventW (behind ReportEventA) writes each
