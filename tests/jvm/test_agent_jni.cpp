@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,14 +288,46 @@ TEST_F(AgentJniTest, MainReturningByItselfEndsTheThreadDetachedWithoutCleanup) {
   EXPECT_EQ(attached_threads(), threadsBefore);
 }
 
-TEST_F(AgentJniTest, ExceptionLeftByMainDoesNotKeepTheThreadAttached) {
+// An exception out of main or cleanup goes to the error hook as its
+// toString(), and is still reported by the JVM itself, stack trace included,
+// when the thread detaches; the thread does not stay attached.
+TEST_F(AgentJniTest, UncaughtExceptionIsDescribedAndStillReportedByTheJvm) {
   const int threadsBefore = attached_threads();
-  start_agent_thread(record_for(kReturningAgent, {"throw"}));
-  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(agent.get(), 0);
-  EXPECT_EQ(static_int(kReturningAgent, "mainCalls"), 1);
-  EXPECT_FALSE(thread_alive(static_thread(kReturningAgent, "mainThread")));
-  EXPECT_EQ(attached_threads(), threadsBefore);
+  const std::string prefix = std::string(kReturningAgent) + ".";
+  const struct {
+    const char* call;
+    std::string text;
+    const char* trace;
+  } cases[] = {
+      {"main",
+       "The agent failed: " + prefix + "main ended with an uncaught exception - java.lang.IllegalStateException: agent failed",
+       "java.lang.IllegalStateException: agent failed\n\tat com.torvik.pravend.coralind.agent.ReturningAgent\\.main\\("},
+      {"cleanup",
+       "The agent's cleanup failed: " + prefix +
+           "cleanup ended with an uncaught exception - java.lang.UnsupportedOperationException: cleanup failed",
+       "java.lang.UnsupportedOperationException: cleanup failed\n\tat "
+       "com.torvik.pravend.coralind.agent.ReturningAgent\\.cleanup\\("},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    clear_failures();
+    testing::internal::CaptureStderr();
+    if (std::string(c.call) == "main") {
+      start_agent_thread(record_for(kReturningAgent, {"throw"}));
+      ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+      EXPECT_EQ(agent.get(), kAgentMainThrew);
+      EXPECT_FALSE(thread_alive(static_thread(kReturningAgent, "mainThread")));
+    } else {
+      start_cleanup_thread(kReturningAgent);
+      ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+      EXPECT_TRUE(stop.get());
+    }
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_search(reported, std::regex(std::string("Exception in thread \"[^\"]+\" ") + c.trace)))
+        << reported;
+    EXPECT_EQ(failures(), std::vector<std::string>{c.text});
+    EXPECT_EQ(attached_threads(), threadsBefore);
+  }
 }
 
 // A failed lookup says why, with the exception it left; that exception is
@@ -316,7 +349,7 @@ TEST_F(AgentJniTest, MissingClassOrMainSkipsTheCallAndDetaches) {
     clear_failures();
     start_agent_thread(record_for(c.className));
     ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(agent.get(), 0);
+    EXPECT_EQ(agent.get(), kAgentMainNotCalled);
     EXPECT_EQ(attached_threads(), threadsBefore);
     EXPECT_EQ(failures(), std::vector<std::string>{c.text});
   }

@@ -18,4 +18,18 @@ TEST(BinaryPath, IsQuotedSoSpacesCannotSplitIt) {
             "\"C:\\Program Files\\Korvane\\Ostrad.exe\"");
 }
 
+// Two restarts a minute apart, then the service stays stopped; a day without
+// a failure starts the count again; a stop with an exit code counts.
+TEST(Recovery, RestartsTwiceAfterAMinuteThenNothing) {
+  const RecoverySettings settings = recovery_settings();
+  EXPECT_EQ(settings.resetPeriodS, 86400u);
+  ASSERT_EQ(settings.actions.size(), 3u);
+  for (int i : {0, 1}) {
+    EXPECT_TRUE(settings.actions[i].restart) << i;
+    EXPECT_EQ(settings.actions[i].delayMs, 60000u) << i;
+  }
+  EXPECT_FALSE(settings.actions[2].restart);
+  EXPECT_TRUE(settings.onNonCrashFailures);
+}
+
 }  // namespace
