@@ -26,7 +26,7 @@ namespace {
 const char kAgentClass[] = "com/torvik/pravend/coralind/agent/ManagementAgent";
 const char kStringClass[] = "java/lang/String";
 
-enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails };
+enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows };
 
 struct ScenarioName {
   const char* name;
@@ -35,7 +35,8 @@ struct ScenarioName {
 const ScenarioName kScenarios[] = {
     {"blocking", Scenario::Blocking},   {"returns", Scenario::Returns},   {"no_cleanup", Scenario::NoCleanup},
     {"no_main", Scenario::NoMain},      {"no_class", Scenario::NoClass},  {"refuse", Scenario::Refuse},
-    {"attach_fails", Scenario::AttachFails}};
+    {"attach_fails", Scenario::AttachFails}, {"main_throws", Scenario::MainThrows},
+    {"cleanup_throws", Scenario::CleanupThrows}};
 
 struct Settings {
   Scenario scenario = Scenario::Blocking;
@@ -54,12 +55,14 @@ struct FakeObject {
   std::string text;  // class name, string contents or exception class
   std::vector<jobject> elements;
   std::string message;  // an exception's message
+  std::string frame;    // an exception's top stack frame, empty for none
 };
 
 // An exception left pending on a thread, as a real JVM would leave it.
 struct Pending {
   std::string exceptionClass;  // slash form
   std::string message;
+  std::string frame;  // where the agent threw it ("<class>.<method>", dotted), empty for a JNI lookup
 };
 
 struct FakeMethod {
@@ -67,8 +70,8 @@ struct FakeMethod {
   const char* signature;
 };
 
-FakeObject stringClass{Kind::Class, kStringClass, {}, {}};
-FakeObject agentClass{Kind::Class, kAgentClass, {}, {}};
+FakeObject stringClass{Kind::Class, kStringClass, {}, {}, {}};
+FakeObject agentClass{Kind::Class, kAgentClass, {}, {}, {}};
 FakeMethod mainMethod{"main", "([Ljava/lang/String;)V"};
 FakeMethod cleanupMethod{"cleanup", "()V"};
 FakeMethod toStringMethod{"toString", "()Ljava/lang/String;"};  // of any object this JVM knows
@@ -105,7 +108,7 @@ void register_known(const void* object) {
 
 FakeObject* new_object(Kind kind, const std::string& text) {
   StateGuard guard;
-  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}, {}}));
+  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}, {}, {}}));
   FakeObject* object = createdObjects.back().get();
   knownObjects.insert(object);
   return object;
@@ -132,9 +135,15 @@ const char* describe_method(jmethodID method) {
   return "invalid";
 }
 
-void throw_pending(const char* exceptionClass, const std::string& message) {
+void throw_pending(const char* exceptionClass, const std::string& message, const std::string& frame = "") {
   StateGuard guard;
-  pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message};
+  pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message, frame};
+}
+
+std::string dotted(std::string name) {
+  for (char& c : name)
+    if (c == '/') c = '.';
+  return name;
 }
 
 bool exception_pending() {
@@ -164,20 +173,32 @@ void enter(const char* function) {
 
 // ---- the scripted agent ----
 
+// An exception out of the agent's method, left pending as the JVM leaves it.
+void agent_throws(const char* method, const char* message) {
+  throw_pending("java/lang/IllegalStateException", message, dotted(kAgentClass) + "." + method);
+  journal("%s_threw", method);
+}
+
 void run_main() {
   journal("main_entered scenario=%s", settings.scenarioName.c_str());
-  if (settings.scenario == Scenario::Returns)
+  if (settings.scenario == Scenario::Returns || settings.scenario == Scenario::MainThrows)
     Sleep(settings.mainMs);
   else
     WaitForSingleObject(cleanupDone, INFINITE);
-  journal("main_returned");
+  if (settings.scenario == Scenario::MainThrows)
+    agent_throws("main", "agent failed");
+  else
+    journal("main_returned");
 }
 
 void run_cleanup() {
   journal("cleanup_entered cleanup_ms=%lu", settings.cleanupMs);
   Sleep(settings.cleanupMs);
   SetEvent(cleanupDone);
-  journal("cleanup_returned");
+  if (settings.scenario == Scenario::CleanupThrows)
+    agent_throws("cleanup", "cleanup failed");
+  else
+    journal("cleanup_returned");
 }
 
 void call_static_void(const char* via, jclass cls, jmethodID method, bool hasArgument, jobject argument) {
@@ -305,6 +326,7 @@ jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
   if (exceptionClass.empty()) return nullptr;
   FakeObject* thrown = new_object(Kind::Throwable, exceptionClass);
   thrown->message = pending.message;
+  thrown->frame = pending.frame;
   return reinterpret_cast<jthrowable>(thrown);
 }
 
@@ -340,8 +362,7 @@ jobject call_object(const char* via, jobject object, jmethodID method) {
   if (!target || method != reinterpret_cast<jmethodID>(&toStringMethod)) return nullptr;
   std::string text = target->text;
   if (target->kind == Kind::Throwable) {
-    for (char& c : text)
-      if (c == '/') c = '.';
+    text = dotted(text);
     if (!target->message.empty()) text += ": " + target->message;
   }
   return reinterpret_cast<jobject>(new_object(Kind::String, text));
@@ -371,6 +392,17 @@ const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* isCopy) {
 void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
   enter("ReleaseStringUTFChars");
   journal("release_string_utf_chars");
+}
+
+// Makes a thrown object (one that ExceptionOccurred handed out) pending again.
+jint JNICALL Throw(JNIEnv*, jthrowable object) {
+  enter("Throw");
+  const FakeObject* thrown = lookup(object);
+  const bool valid = thrown && thrown->kind == Kind::Throwable;
+  journal("throw class=%s", valid ? thrown->text.c_str() : "invalid");
+  if (!valid) return JNI_ERR;
+  throw_pending(thrown->text.c_str(), thrown->message, thrown->frame);
+  return JNI_OK;
 }
 
 void JNICALL ExceptionClear(JNIEnv*) {
@@ -403,15 +435,31 @@ jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void* args) {
   return result;
 }
 
+// An exception still pending when a thread detaches is uncaught: the JVM
+// reports it on standard error, with its stack trace, as Thread's default
+// handler does.
 jint JNICALL DetachCurrentThread(JavaVM*) {
   bool wasAttached = false;
+  Pending uncaught;
   bool pending = false;
   {
     StateGuard guard;
     wasAttached = attachedThreads.erase(GetCurrentThreadId()) != 0;
-    pending = pendingExceptions.erase(GetCurrentThreadId()) != 0;
+    const auto found = pendingExceptions.find(GetCurrentThreadId());
+    pending = found != pendingExceptions.end();
+    if (pending) {
+      uncaught = found->second;
+      pendingExceptions.erase(found);
+    }
   }
   journal("detach result=0 attached=%d pending_exception=%d", wasAttached ? 1 : 0, pending ? 1 : 0);
+  if (pending) {
+    std::fprintf(stderr, "Exception in thread \"Thread-%lu\" %s%s%s\n", GetCurrentThreadId(),
+                 dotted(uncaught.exceptionClass).c_str(), uncaught.message.empty() ? "" : ": ",
+                 uncaught.message.c_str());
+    if (!uncaught.frame.empty()) std::fprintf(stderr, "\tat %s(Stand-in JVM)\n", uncaught.frame.c_str());
+    std::fflush(stderr);
+  }
   return JNI_OK;
 }
 
@@ -496,6 +544,7 @@ void build_tables() {
   nativeTable.ExceptionCheck = ExceptionCheck;
   nativeTable.ExceptionOccurred = ExceptionOccurred;
   nativeTable.ExceptionClear = ExceptionClear;
+  nativeTable.Throw = Throw;
   nativeTable.GetObjectClass = GetObjectClass;
   nativeTable.GetMethodID = GetMethodID;
   nativeTable.CallObjectMethod = CallObjectMethod;
