@@ -8,6 +8,7 @@
 #include "JvmServices.h"
 #include "agent_jni.h"
 #include "agent_lifecycle.h"
+#include "service_control_logic.h"
 #include "service_status.h"
 
 namespace {
@@ -26,17 +27,20 @@ LaunchRecord* g_launchRecord = nullptr;
 // Set by a stop, so that a pause of the loopback probe ends at once.
 const HANDLE g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
-// Set once by the foreground run, before the agent run starts.
-PHANDLER_ROUTINE g_interruptHandler = nullptr;
+// Set once by the run mode, before the agent run starts.
+PHANDLER_ROUTINE g_runModeHandler = nullptr;
+bool g_foreground = false;
 
 // Registered once the JVM exists, after the JVM's own handler, so asked first.
-// A logoff or a system shutdown is not the agent's end: in service mode the
-// SCM's shutdown control stops the agent. Ctrl+C and Ctrl+Break stop it in the
-// foreground. Anything else (a closed console) passes on, to the JVM too.
 BOOL WINAPI claimed_console_handler(DWORD event) {
-  if (event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) return TRUE;
-  if (g_interruptHandler != nullptr && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT))
-    return g_interruptHandler(event);
+  switch (claimed_console_answer(event, g_foreground)) {
+    case ClaimedConsoleAnswer::RunModeStop:
+      return g_runModeHandler != nullptr ? g_runModeHandler(event) : TRUE;
+    case ClaimedConsoleAnswer::Absorb:
+      return TRUE;
+    case ClaimedConsoleAnswer::PassOn:
+      break;
+  }
   return FALSE;
 }
 
@@ -84,7 +88,10 @@ AgentLifecycle& lifecycle() {
 
 void agent_run(int, char**) { run_agent(lifecycle()); }
 
-void answer_interrupts_with(PHANDLER_ROUTINE handler) { g_interruptHandler = handler; }
+void answer_console_stops_with(PHANDLER_ROUTINE handler, bool foreground) {
+  g_runModeHandler = handler;
+  g_foreground = foreground;
+}
 
 void stop_sequence() { run_stop_sequence(lifecycle()); }
 

@@ -18,7 +18,8 @@ void stop_sequence();
 // on the start is given up instead of reporting running.
 void note_stop_coming();
 
-// The foreground run's answer to Ctrl+C and Ctrl+Break. Once the JVM exists,
-// the host's own console handler, newer than the JVM's, hands those two events
-// to it; without it (service mode) they pass on.
-void answer_interrupts_with(PHANDLER_ROUTINE handler);
+// The run mode's console handler. Once the JVM exists, the host's own console
+// handler, newer than the JVM's, hands it the events that stop the agent: in
+// the foreground Ctrl+C, Ctrl+Break and a closed console window; in service
+// mode a system shutdown. Set once, before the agent run.
+void answer_console_stops_with(PHANDLER_ROUTINE handler, bool foreground);

@@ -40,8 +40,8 @@ void give_up(AgentLifecycle& life) {
 }
 
 // Once a stop was asked for, the agent's end is the stop's, however main ended.
-void report_agent_end(AgentLifecycle& life, AgentEnd end) {
-  if (stop_requested(life) || end == AgentEnd::Returned)
+void report_agent_end(AgentLifecycle& life, AgentEnd end, bool stopped) {
+  if (stopped || end == AgentEnd::Returned)
     life.hooks.report(kStateStopped, 0, 0);
   else
     life.hooks.reportFailed(end == AgentEnd::Threw ? kExitAgentThrew : kExitStartGivenUp);
@@ -50,6 +50,17 @@ void report_agent_end(AgentLifecycle& life, AgentEnd end) {
 void wait_while_cleanup_runs(AgentLifecycle& life) {
   std::unique_lock<std::mutex> guard(life.lock);
   life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
+}
+
+// The agent's main has returned. Waits for a cleanup that a stop is running
+// (it made main return) and, in the same step, closes the door on any later
+// stop's cleanup: a stop after this point finds the agent ended. Returns
+// whether a stop had come before.
+bool note_agent_ended(AgentLifecycle& life) {
+  std::unique_lock<std::mutex> guard(life.lock);
+  life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
+  life.agentEnded = true;
+  return life.stopRequested;
 }
 
 }  // namespace
@@ -92,8 +103,7 @@ void run_agent(AgentLifecycle& life) {
   const AgentEnd end = hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
   // the stopped report lets the process end; the stop reports stopped first.
-  wait_while_cleanup_runs(life);
-  report_agent_end(life, end);
+  report_agent_end(life, end, note_agent_ended(life));
 }
 
 void note_stop(AgentLifecycle& life) {
@@ -107,7 +117,7 @@ void run_stop_sequence(AgentLifecycle& life) {
   {
     std::lock_guard<std::mutex> guard(life.lock);
     life.stopRequested = true;
-    if (life.launched && !life.cleanupClaimed) {
+    if (life.launched && !life.agentEnded && !life.cleanupClaimed) {
       life.cleanupClaimed = true;
       life.cleanupRunning = true;
       callCleanup = true;

@@ -45,7 +45,8 @@ struct AgentHooks {
 // Where the start stands, as far as a stop needs to know. The launch is the
 // turning point, taken under the lock together with the running report: a
 // stop before it makes the start give up; after it, the first stop calls
-// cleanup and every later one leaves it alone.
+// cleanup and every later one leaves it alone. Once the agent has ended, no
+// stop calls cleanup: there is no agent left to clean up after.
 struct AgentLifecycle {
   AgentHooks hooks;
   std::mutex lock;
@@ -53,6 +54,7 @@ struct AgentLifecycle {
   bool stopRequested = false;
   bool launched = false;
   bool cleanupClaimed = false;
+  bool agentEnded = false;      // the agent's main has returned and no cleanup runs
   bool cleanupRunning = false;  // until the stop that calls cleanup has reported stopped
 };
 

@@ -24,7 +24,7 @@ ControlsInProgress& g_debugHandlers = *new ControlsInProgress;
 constexpr std::chrono::milliseconds kDebugHandlerLimit(5000);
 
 BOOL WINAPI debug_console_handler(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (!stops_foreground_run(event)) return FALSE;
   begin_control(g_debugHandlers);
   std::printf("Stopping %s.\n", kDisplayName);
   std::fflush(stdout);
@@ -36,9 +36,9 @@ BOOL WINAPI debug_console_handler(DWORD event) {
 void run_debug_mode(int argc, char** argv) {
   enter_debug_mode();
   // Until the JVM exists; then the host's own handler, newer than the JVM's,
-  // hands Ctrl+C and Ctrl+Break to the same function.
+  // hands Ctrl+C, Ctrl+Break and a closed console to the same function.
   SetConsoleCtrlHandler(debug_console_handler, TRUE);
-  answer_interrupts_with(debug_console_handler);
+  answer_console_stops_with(debug_console_handler, true);
   agent_run(argc, argv);
   wait_until_controls_end(g_debugHandlers, kDebugHandlerLimit);
 }

@@ -64,5 +64,7 @@ void WINAPI service_main(DWORD argc, LPSTR* argv) {
   // Runs when main returns, after the dispatcher has seen the service stopped.
   static const bool waitAtExit = std::atexit(let_running_controls_answer) == 0;
   (void)waitAtExit;
+  // Once the JVM exists, a system shutdown still stops the agent as here.
+  answer_console_stops_with(service_console_handler, false);
   run_service_main(service_control(), static_cast<int>(argc), argv);
 }

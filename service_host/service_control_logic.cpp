@@ -43,6 +43,16 @@ bool handle_service_console_event(ServiceControl& service, std::uint32_t event) 
   return false;
 }
 
+bool stops_foreground_run(std::uint32_t event) {
+  return event == kConsoleCtrlC || event == kConsoleCtrlBreak || event == kConsoleClose;
+}
+
+ClaimedConsoleAnswer claimed_console_answer(std::uint32_t event, bool foreground) {
+  if (foreground ? stops_foreground_run(event) : event == kConsoleShutdown) return ClaimedConsoleAnswer::RunModeStop;
+  if (event == kConsoleLogoff || event == kConsoleShutdown) return ClaimedConsoleAnswer::Absorb;
+  return ClaimedConsoleAnswer::PassOn;
+}
+
 void begin_control(ControlsInProgress& controls) {
   std::lock_guard<std::mutex> guard(controls.lock);
   ++controls.running;

@@ -18,6 +18,8 @@ constexpr std::uint32_t kControlStop = 1;          // SERVICE_CONTROL_STOP
 constexpr std::uint32_t kControlInterrogate = 4;   // SERVICE_CONTROL_INTERROGATE
 constexpr std::uint32_t kControlShutdown = 5;      // SERVICE_CONTROL_SHUTDOWN
 constexpr std::uint32_t kConsoleCtrlC = 0;         // CTRL_C_EVENT
+constexpr std::uint32_t kConsoleCtrlBreak = 1;     // CTRL_BREAK_EVENT
+constexpr std::uint32_t kConsoleClose = 2;         // CTRL_CLOSE_EVENT
 constexpr std::uint32_t kConsoleLogoff = 5;        // CTRL_LOGOFF_EVENT
 constexpr std::uint32_t kConsoleShutdown = 6;      // CTRL_SHUTDOWN_EVENT
 
@@ -59,6 +61,23 @@ void handle_service_control(ServiceControl& service, std::uint32_t control);
 // control does and returns true; every other event re-reports the current
 // state and returns false, so it passes on to the next handler.
 bool handle_service_console_event(ServiceControl& service, std::uint32_t event);
+
+// The events that stop a foreground run: Ctrl+C, Ctrl+Break, and the console
+// window being closed (the system ends the process a few seconds later; the
+// stop gives the agent its cleanup first).
+bool stops_foreground_run(std::uint32_t event);
+
+// What the host's console handler does once the JVM exists. It is registered
+// after the JVM's own handler, so it is asked first; an event it passes on
+// reaches the JVM's handler, which ends the process without the agent's cleanup.
+enum class ClaimedConsoleAnswer {
+  PassOn,       // return FALSE
+  Absorb,       // return TRUE: a logoff is not the agent's end
+  RunModeStop,  // the run mode's handler stops the agent (or gives the start up)
+};
+// In the foreground the stopping events go to the foreground run's handler; in
+// service mode a system shutdown goes to the service console handler.
+ClaimedConsoleAnswer claimed_console_answer(std::uint32_t event, bool foreground);
 
 // Control handlers still running. The stop sequence's stopped report lets the
 // dispatcher return and the process end while the handler that sent it has

@@ -241,33 +241,46 @@ TEST(StopSequence, StopDuringJvmCreationGivesUpAndNeverLaunches) {
 
 // A stop at every moment of the start. Before the launch it gives the start
 // up: no launch, no running report, the low tone. After it, cleanup is called
-// once. Either way nothing reports start pending or running after the stop's
-// stop-pending report, and the stop and the run each report stopped once.
+// once, unless the agent had already ended. Either way nothing reports start
+// pending or running after the stop's stop-pending report, and the stop and
+// the run each report stopped once.
 TEST(StopSequence, StopAtEveryMomentOfTheStart) {
+  constexpr AgentEnd kThrew = AgentEnd::Threw, kReturned = AgentEnd::Returned;
+  // end: how the agent's main ends (at the stop's cleanup, or by itself);
+  // failed: the run reports the failure of a main that threw before any stop.
   const struct {
     const char* event;
     bool launched;
+    bool cleanup;
+    AgentEnd end;
+    bool failed;
   } moments[] = {
-      {"probe", false},         {"pause 10000", false},   {"report 2,0,0", false},
-      {"create jvm", false},    {"claim console", false}, {"beep 5000/125", false},
-      {"report 4,0,10000", true}, {"launch", true},       {"wait", true},
+      {"probe", false, false, kThrew, false},        {"pause 10000", false, false, kThrew, false},
+      {"report 2,0,0", false, false, kThrew, false}, {"create jvm", false, false, kThrew, false},
+      {"claim console", false, false, kThrew, false}, {"beep 5000/125", false, false, kThrew, false},
+      {"report 4,0,10000", true, true, kThrew, false}, {"launch", true, true, kThrew, false},
+      {"wait", true, true, kThrew, false},
+      {"report 1,0,0", true, false, kReturned, false},  // the agent's main has returned by itself
+      {"report 1,1066,0 code 2", true, false, kThrew, true},  // or thrown by itself
   };
   for (const auto& moment : moments) {
     SCOPED_TRACE(moment.event);
     FakePlatform p;
     p.succeedOnRun = 2;  // one pause
     p.stopAt = moment.event;
-    p.agentEnd = AgentEnd::Threw;  // a main that throws at a stop still ends a stop asked for
+    p.agentEnd = moment.end;
     run_agent(p.life);
     p.stopThread.join();
     const std::vector<std::string> events = p.events();
     auto count = [&](const char* event) { return std::count(events.begin(), events.end(), event); };
     EXPECT_EQ(count("launch"), moment.launched ? 1 : 0);
     EXPECT_EQ(count("report 4,0,10000"), moment.launched ? 1 : 0);
-    EXPECT_EQ(count("cleanup"), moment.launched ? 1 : 0);
+    EXPECT_EQ(count("cleanup"), moment.cleanup ? 1 : 0);
     EXPECT_EQ(count("beep 2000/500"), moment.launched ? 0 : 1);
     EXPECT_EQ(count("report 3,0,0"), 1);
-    EXPECT_EQ(count("report 1,0,0"), 2);
+    // The stop's stopped report, and the run's unless the agent failed first.
+    EXPECT_EQ(count("report 1,0,0"), moment.failed ? 1 : 2);
+    EXPECT_EQ(count("report 1,1066,0 code 2"), moment.failed ? 1 : 0);
     const auto stopPending = std::find(events.begin(), events.end(), "report 3,0,0");
     EXPECT_EQ(std::count(stopPending, events.end(), "report 2,0,0"), 0);
     EXPECT_EQ(std::count(stopPending, events.end(), "report 4,0,10000"), 0);

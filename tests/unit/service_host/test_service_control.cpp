@@ -283,6 +283,27 @@ TEST(ServiceConsoleHandler, OtherEventsReReportAndPassOn) {
   }
 }
 
+// The host's handler in front of the JVM's: the events that stop the agent go
+// to the run mode's handler (in service mode the service console handler
+// above, which gives a start up or waits for a running cleanup); a logoff is
+// absorbed; the rest passes on to the JVM's handler.
+TEST(ClaimedConsoleHandler, HandsTheRunModesStopEventsToItsHandler) {
+  using A = ClaimedConsoleAnswer;
+  const struct {
+    std::uint32_t event;
+    A foreground, service;
+  } rows[] = {
+      {kConsoleCtrlC, A::RunModeStop, A::PassOn},    {kConsoleCtrlBreak, A::RunModeStop, A::PassOn},
+      {kConsoleClose, A::RunModeStop, A::PassOn},    {kConsoleLogoff, A::Absorb, A::Absorb},
+      {kConsoleShutdown, A::Absorb, A::RunModeStop}, {std::uint32_t{3}, A::PassOn, A::PassOn},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.event);
+    EXPECT_EQ(claimed_console_answer(row.event, true), row.foreground);
+    EXPECT_EQ(claimed_console_answer(row.event, false), row.service);
+  }
+}
+
 }  // namespace
 
 #include <thread>
