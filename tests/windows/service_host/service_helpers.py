@@ -59,8 +59,7 @@ def status():
 
 
 def exit_codes():
-    """(Win32 exit code, service-specific exit code) of the service's status,
-    or None when the service is not installed."""
+    """(Win32 exit code, service-specific exit code) of the service, or None."""
     code, lines = scprobe("watch", SERVICE, "0", "1")
     for line in lines:
         if "state" in line:

@@ -55,14 +55,12 @@ struct FakeObject {
   std::string text;  // class name, string contents or exception class
   std::vector<jobject> elements;
   std::string message;  // an exception's message
-  std::string frame;    // an exception's top stack frame, empty for none
 };
 
 // An exception left pending on a thread, as a real JVM would leave it.
 struct Pending {
   std::string exceptionClass;  // slash form
   std::string message;
-  std::string frame;  // where the agent threw it ("<class>.<method>", dotted), empty for a JNI lookup
 };
 
 struct FakeMethod {
@@ -70,8 +68,8 @@ struct FakeMethod {
   const char* signature;
 };
 
-FakeObject stringClass{Kind::Class, kStringClass, {}, {}, {}};
-FakeObject agentClass{Kind::Class, kAgentClass, {}, {}, {}};
+FakeObject stringClass{Kind::Class, kStringClass, {}, {}};
+FakeObject agentClass{Kind::Class, kAgentClass, {}, {}};
 FakeMethod mainMethod{"main", "([Ljava/lang/String;)V"};
 FakeMethod cleanupMethod{"cleanup", "()V"};
 FakeMethod toStringMethod{"toString", "()Ljava/lang/String;"};  // of any object this JVM knows
@@ -108,7 +106,7 @@ void register_known(const void* object) {
 
 FakeObject* new_object(Kind kind, const std::string& text) {
   StateGuard guard;
-  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}, {}, {}}));
+  createdObjects.push_back(std::make_unique<FakeObject>(FakeObject{kind, text, {}, {}}));
   FakeObject* object = createdObjects.back().get();
   knownObjects.insert(object);
   return object;
@@ -135,9 +133,9 @@ const char* describe_method(jmethodID method) {
   return "invalid";
 }
 
-void throw_pending(const char* exceptionClass, const std::string& message, const std::string& frame = "") {
+void throw_pending(const char* exceptionClass, const std::string& message) {
   StateGuard guard;
-  pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message, frame};
+  pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message};
 }
 
 std::string dotted(std::string name) {
@@ -175,7 +173,7 @@ void enter(const char* function) {
 
 // An exception out of the agent's method, left pending as the JVM leaves it.
 void agent_throws(const char* method, const char* message) {
-  throw_pending("java/lang/IllegalStateException", message, dotted(kAgentClass) + "." + method);
+  throw_pending("java/lang/IllegalStateException", message);
   journal("%s_threw", method);
 }
 
@@ -326,7 +324,6 @@ jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
   if (exceptionClass.empty()) return nullptr;
   FakeObject* thrown = new_object(Kind::Throwable, exceptionClass);
   thrown->message = pending.message;
-  thrown->frame = pending.frame;
   return reinterpret_cast<jthrowable>(thrown);
 }
 
@@ -401,7 +398,7 @@ jint JNICALL Throw(JNIEnv*, jthrowable object) {
   const bool valid = thrown && thrown->kind == Kind::Throwable;
   journal("throw class=%s", valid ? thrown->text.c_str() : "invalid");
   if (!valid) return JNI_ERR;
-  throw_pending(thrown->text.c_str(), thrown->message, thrown->frame);
+  throw_pending(thrown->text.c_str(), thrown->message);
   return JNI_OK;
 }
 
@@ -436,30 +433,23 @@ jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void* args) {
 }
 
 // An exception still pending when a thread detaches is uncaught: the JVM
-// reports it on standard error, with its stack trace, as Thread's default
-// handler does.
+// reports it on standard error, as Thread's default handler does (the stand-in
+// gives no stack trace).
 jint JNICALL DetachCurrentThread(JavaVM*) {
   bool wasAttached = false;
   Pending uncaught;
-  bool pending = false;
   {
     StateGuard guard;
     wasAttached = attachedThreads.erase(GetCurrentThreadId()) != 0;
     const auto found = pendingExceptions.find(GetCurrentThreadId());
-    pending = found != pendingExceptions.end();
-    if (pending) {
-      uncaught = found->second;
-      pendingExceptions.erase(found);
-    }
+    if (found != pendingExceptions.end()) uncaught = found->second;
+    if (found != pendingExceptions.end()) pendingExceptions.erase(found);
   }
+  const bool pending = !uncaught.exceptionClass.empty();
   journal("detach result=0 attached=%d pending_exception=%d", wasAttached ? 1 : 0, pending ? 1 : 0);
-  if (pending) {
-    std::fprintf(stderr, "Exception in thread \"Thread-%lu\" %s%s%s\n", GetCurrentThreadId(),
-                 dotted(uncaught.exceptionClass).c_str(), uncaught.message.empty() ? "" : ": ",
-                 uncaught.message.c_str());
-    if (!uncaught.frame.empty()) std::fprintf(stderr, "\tat %s(Stand-in JVM)\n", uncaught.frame.c_str());
-    std::fflush(stderr);
-  }
+  if (pending)
+    std::fprintf(stderr, "Exception in thread \"Thread-%lu\" %s: %s\n", GetCurrentThreadId(),
+                 dotted(uncaught.exceptionClass).c_str(), uncaught.message.c_str());
   return JNI_OK;
 }
 
