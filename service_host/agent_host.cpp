@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "JvmServices.h"
@@ -50,6 +51,7 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent, ms); };
   hooks.wakePause = [] { SetEvent(g_stopEvent); };
   hooks.report = report;
+  hooks.reportFailed = report_failure;
   hooks.createJvm = [] {
     g_host = new JvmServices();
     return g_host->createJvm() != 0;
@@ -63,10 +65,14 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   };
   hooks.claimConsole = [] { SetConsoleCtrlHandler(claimed_console_handler, TRUE); };
   hooks.waitForAgentEnd = [] {
-    if (g_agentThread == nullptr) return;
+    if (g_agentThread == nullptr) return AgentEnd::NotStarted;
     WaitForSingleObject(g_agentThread, INFINITE);
+    // The thread's exit code says how main ended (agent_end.h).
+    DWORD exitCode = kAgentMainReturned;
+    GetExitCodeThread(g_agentThread, &exitCode);
     CloseHandle(g_agentThread);
     g_agentThread = nullptr;
+    return agent_end_of(static_cast<std::int32_t>(exitCode));
   };
   hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, error_hook); };
   hooks.fail = error_hook;

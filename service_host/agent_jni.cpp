@@ -13,13 +13,10 @@ struct ExceptionText {
   char text[kExceptionTextSize] = "";
 };
 
-// Takes the pending exception, if any: clears it and describes it as its
-// toString() does ("<class>: <message>"). Empty when none was pending.
-ExceptionText take_pending_exception(JNIEnv* env) {
+// Describes a thrown object as its toString() does ("<class>: <message>").
+// Nothing may be pending when it is called, and nothing is left pending.
+ExceptionText describe(JNIEnv* env, jthrowable thrown) {
   ExceptionText taken;
-  jthrowable thrown = env->ExceptionOccurred();
-  if (thrown == nullptr) return taken;
-  env->ExceptionClear();
   std::snprintf(taken.text, sizeof taken.text, "%s", "(an exception that cannot be described)");
   jclass thrownClass = env->GetObjectClass(thrown);
   jmethodID toString = env->GetMethodID(thrownClass, "toString", "()Ljava/lang/String;");
@@ -34,6 +31,29 @@ ExceptionText take_pending_exception(JNIEnv* env) {
   // Describing may itself have thrown; leave nothing pending.
   env->ExceptionClear();
   return taken;
+}
+
+// Takes the pending exception, if any: clears it and describes it. Empty when
+// none was pending.
+ExceptionText take_pending_exception(JNIEnv* env) {
+  jthrowable thrown = env->ExceptionOccurred();
+  if (thrown == nullptr) return ExceptionText{};
+  env->ExceptionClear();
+  return describe(env, thrown);
+}
+
+// After a call of the agent: false when it returned normally. Otherwise its
+// exception is described to fail and thrown again (describing needs it
+// cleared), so that the detach that follows reports it as the JVM reports an
+// uncaught exception, stack trace included, on standard error.
+bool report_uncaught_exception(JNIEnv* env, AgentCall call, const char* className, FailureHook fail) {
+  jthrowable thrown = env->ExceptionOccurred();
+  if (thrown == nullptr) return false;
+  env->ExceptionClear();
+  const ExceptionText text = describe(env, thrown);
+  if (fail != nullptr) fail(agent_call_threw(call, className, text.text).text);
+  env->Throw(thrown);
+  return true;
 }
 
 void hand_over(FailureHook fail, const FailureText& failure) {
@@ -74,17 +94,20 @@ jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail) {
     env->SetObjectArrayElement(arguments, static_cast<jsize>(i), env->NewStringUTF(record.arguments[i].c_str()));
 
   // The thread stays in the agent's main for the agent's whole life.
+  jint ended = kAgentMainNotCalled;
   if (jclass agentClass = env->FindClass(className)) {
-    if (jmethodID mainMethod = env->GetStaticMethodID(agentClass, kAgentMainMethod, kAgentMainSignature))
+    if (jmethodID mainMethod = env->GetStaticMethodID(agentClass, kAgentMainMethod, kAgentMainSignature)) {
       env->CallStaticVoidMethod(agentClass, mainMethod, arguments);
-    else
+      ended = report_uncaught_exception(env, AgentCall::Main, className, fail) ? kAgentMainThrew : kAgentMainReturned;
+    } else {
       hand_over(fail, agent_method_missing(AgentCall::Main, className, take_pending_exception(env).text));
+    }
   } else {
     hand_over(fail, agent_class_missing(AgentCall::Main, className, take_pending_exception(env).text));
   }
 
   vm->DetachCurrentThread();
-  return 0;
+  return ended;
 }
 
 bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail) {
@@ -95,10 +118,12 @@ bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail) {
     return false;
   }
   if (jclass agentClass = env->FindClass(className)) {
-    if (jmethodID cleanup = env->GetStaticMethodID(agentClass, kAgentCleanupMethod, kAgentCleanupSignature))
+    if (jmethodID cleanup = env->GetStaticMethodID(agentClass, kAgentCleanupMethod, kAgentCleanupSignature)) {
       env->CallStaticVoidMethod(agentClass, cleanup);
-    else
+      report_uncaught_exception(env, AgentCall::Cleanup, className, fail);
+    } else {
       hand_over(fail, agent_method_missing(AgentCall::Cleanup, className, take_pending_exception(env).text));
+    }
   } else {
     hand_over(fail, agent_class_missing(AgentCall::Cleanup, className, take_pending_exception(env).text));
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_end.h"
 #include "launch_record.h"
 
 // Receives the text of a failure (the error hook); may be null.
@@ -24,15 +25,18 @@ jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& opt
 
 // Runs the body of the agent thread on the calling thread: attach, call the
 // record's static main(String[]) with the record's arguments, detach. Returns
-// the thread's exit code: the attach result when the attach failed (after
-// writing "Attach of <class> thread failed" to standard error), else 0.
+// the thread's exit code (agent_end.h): kAgentMainReturned, kAgentMainThrew,
+// kAgentMainNotCalled, or the attach result when the attach failed (after
+// writing "Attach of <class> thread failed" to standard error).
 // A failed attach, or a missing class or main method (which skips the call),
 // hands its text to fail; the lookup's pending exception is described in it
-// and cleared.
+// and cleared. An exception that main leaves is described to fail and left
+// pending, so that the JVM reports it at the detach as any uncaught exception.
 jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail);
 
 // Calls the static cleanup()V of the class on the calling thread: attach,
 // call (waiting until it returns), detach. A missing class or method calls
-// nothing and hands its text to fail, as does a failed attach. Returns false
-// when the thread could not be attached.
+// nothing and hands its text to fail, as does a failed attach; an exception
+// that cleanup leaves goes to fail and to the JVM's report, as main's does.
+// Returns false when the thread could not be attached.
 bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail);

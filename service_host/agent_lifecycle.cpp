@@ -29,9 +29,22 @@ bool launch_unless_stopped(AgentLifecycle& life) {
   return true;
 }
 
-void give_up(AgentHooks& hooks) {
-  hooks.report(kStateStopped, 0, 0);
-  hooks.beep(kFailedToneHz, kFailedToneMs);
+// A start given up for a stop is the stop's doing; for anything else it is
+// the service's failure, its cause already in the event log.
+void give_up(AgentLifecycle& life) {
+  if (stop_requested(life))
+    life.hooks.report(kStateStopped, 0, 0);
+  else
+    life.hooks.reportFailed(kExitStartGivenUp);
+  life.hooks.beep(kFailedToneHz, kFailedToneMs);
+}
+
+// Once a stop was asked for, the agent's end is the stop's, however main ended.
+void report_agent_end(AgentLifecycle& life, AgentEnd end, bool stopped) {
+  if (stopped || end == AgentEnd::Returned)
+    life.hooks.report(kStateStopped, 0, 0);
+  else
+    life.hooks.reportFailed(end == AgentEnd::Threw ? kExitAgentThrew : kExitStartGivenUp);
 }
 
 void wait_while_cleanup_runs(AgentLifecycle& life) {
@@ -41,11 +54,13 @@ void wait_while_cleanup_runs(AgentLifecycle& life) {
 
 // The agent's main has returned. Waits for a cleanup that a stop is running
 // (it made main return) and, in the same step, closes the door on any later
-// stop's cleanup: a stop after this point finds the agent ended.
-void note_agent_ended(AgentLifecycle& life) {
+// stop's cleanup: a stop after this point finds the agent ended. Returns
+// whether a stop had come before.
+bool note_agent_ended(AgentLifecycle& life) {
   std::unique_lock<std::mutex> guard(life.lock);
   life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
   life.agentEnded = true;
+  return life.stopRequested;
 }
 
 }  // namespace
@@ -76,20 +91,19 @@ void run_agent(AgentLifecycle& life) {
   // the lock: a console handler that runs the stop sequence needs it.
   if (jvmCreated) hooks.claimConsole();
   if (!jvmCreated || pauses == kProbeRetries || stop_requested(life)) {
-    give_up(hooks);
+    give_up(life);
     return;
   }
 
   hooks.beep(kStartedToneHz, kStartedToneMs);
   if (!launch_unless_stopped(life)) {
-    give_up(hooks);
+    give_up(life);
     return;
   }
-  hooks.waitForAgentEnd();
+  const AgentEnd end = hooks.waitForAgentEnd();
   // When a stop made the agent's main return, let its cleanup finish before
   // the stopped report lets the process end; the stop reports stopped first.
-  note_agent_ended(life);
-  hooks.report(kStateStopped, 0, 0);
+  report_agent_end(life, end, note_agent_ended(life));
 }
 
 void note_stop(AgentLifecycle& life) {

@@ -9,23 +9,35 @@
 #include <functional>
 #include <mutex>
 
+#include "agent_end.h"
+
 constexpr int kProbeRetries = 30;            // pauses before the start is given up
 constexpr unsigned kProbePauseMs = 10000;
 constexpr unsigned kStartedToneHz = 5000, kStartedToneMs = 125;
 constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
+
+// How a failed service says why it stopped: its service-specific exit code,
+// sent with ERROR_SERVICE_SPECIFIC_ERROR. A stop that was asked for, and a
+// main that returned, end with exit code 0.
+constexpr std::uint32_t kExitStartGivenUp = 1;  // the event log says why
+constexpr std::uint32_t kExitAgentThrew = 2;    // an uncaught exception ended the agent's main
 
 struct AgentHooks {
   std::function<int()> probeLoopback;            // runs "ping localhost"; 0 when it answered
   std::function<void(unsigned ms)> pause;        // may end early once wakePause was called
   std::function<void()> wakePause;
   std::function<bool(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint)> report;
+  // Reports stopped with ERROR_SERVICE_SPECIFIC_ERROR and the service's own code.
+  std::function<bool(std::uint32_t serviceSpecificExitCode)> reportFailed;
   std::function<bool()> createJvm;               // makes the host object and its JVM
   std::function<void(unsigned hz, unsigned ms)> beep;
   std::function<void()> launchAgent;             // starts the agent thread (may fail: no thread)
   // Puts the host's console handler in front of the one the JVM registered
   // while it was created, so that the host, not the JVM, answers console events.
   std::function<void()> claimConsole;
-  std::function<void()> waitForAgentEnd;         // returns when the agent thread has ended (or never started)
+  // Returns when the agent thread has ended, saying how (NotStarted when
+  // there is no thread).
+  std::function<AgentEnd()> waitForAgentEnd;
   std::function<void()> callCleanup;             // the agent's static cleanup, on the calling thread
   std::function<void(const char* text)> fail;    // the error hook
 };

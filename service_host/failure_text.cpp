@@ -170,6 +170,12 @@ FailureText agent_thread_not_created(const char* systemText, unsigned long code)
   return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), system_error(systemText, code).text);
 }
 
+FailureText agent_call_threw(AgentCall call, const char* className, const char* exception) {
+  const char* failed = call == AgentCall::Main ? "The agent failed" : "The agent's cleanup failed";
+  return compose("%s: %s.%s ended with an uncaught exception - %s", failed, className, method(call),
+                 or_empty(exception));
+}
+
 const char* jni_result_name(long result) {
   switch (result) {
     case 0: return "JNI_OK";

@@ -55,6 +55,9 @@ FailureText agent_class_missing(AgentCall call, const char* className, const cha
 FailureText agent_method_missing(AgentCall call, const char* className, const char* exception);
 FailureText agent_not_attached(AgentCall call, const char* className, long result);
 FailureText agent_thread_not_created(const char* systemText, unsigned long code);
+// The agent's static main or cleanup ended with an uncaught exception
+// (exception: its toString()).
+FailureText agent_call_threw(AgentCall call, const char* className, const char* exception);
 
 // The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
 // or null for a number JNI does not name.

@@ -18,6 +18,8 @@ void run_service_main(ServiceControl& service, int argc, char** argv) {
   set_fixed_status_fields(*service.reporter);
   if (haveStatusHandle && !report_status(*service.reporter, kStateStartPending, 0, kControlWaitHintMs)) carryOn = false;
   if (carryOn) service.ops.agentRun(argc, argv);
+  // A failed run has already reported stopped with its codes, which this
+  // report repeats: the reporter keeps the first stopped report's codes.
   if (haveStatusHandle) report_status(*service.reporter, kStateStopped, 0, 0);
 }
 

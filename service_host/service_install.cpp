@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "error_text.h"
 #include "event_log.h"
@@ -53,6 +54,23 @@ int set_description() {
   return result == ERROR_SUCCESS ? 1 : 0;
 }
 
+// Sets what the SCM does when the service fails (recovery_settings). Silent
+// like the description: a refusal changes nothing else (Wine takes the
+// actions but refuses the flag).
+void set_recovery(SC_HANDLE service) {
+  const RecoverySettings settings = recovery_settings();
+  std::vector<SC_ACTION> actions;
+  for (const RecoveryAction& action : settings.actions)
+    actions.push_back(SC_ACTION{action.restart ? SC_ACTION_RESTART : SC_ACTION_NONE, action.delayMs});
+  SERVICE_FAILURE_ACTIONSA failureActions{};
+  failureActions.dwResetPeriod = settings.resetPeriodS;
+  failureActions.cActions = static_cast<DWORD>(actions.size());
+  failureActions.lpsaActions = actions.data();
+  ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions);
+  SERVICE_FAILURE_ACTIONS_FLAG flag{settings.onNonCrashFailures ? TRUE : FALSE};
+  ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+}
+
 // Registers the service and starts it; the caller pauses afterwards.
 void create_and_start(const char* modulePath) {
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -71,6 +89,7 @@ void create_and_start(const char* modulePath) {
     return;
   }
   set_description();  // a description that cannot be written is not worth a message
+  set_recovery(service.get());
   register_event_source(modulePath);  // nor is an event source
   print("%s installed.\n", kDisplayName);
   if (StartServiceA(service.get(), 0, nullptr)) print("Service started.\n");

@@ -50,6 +50,10 @@ bool report(std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t wait
 
 bool report_current(std::uint32_t waitHint) { return report_current_status(process_status_reporter(), waitHint); }
 
+bool report_failure(std::uint32_t serviceSpecificExitCode) {
+  return report_failed(process_status_reporter(), serviceSpecificExitCode);
+}
+
 void error_hook(const char* text) {
   OutputDebugStringA(text);
   OutputDebugStringA("\n");

@@ -19,6 +19,8 @@ void enter_debug_mode();
 // report_status / report_current_status on the process's reporter.
 bool report(std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint);
 bool report_current(std::uint32_t waitHint);
+// report_failed on the process's reporter: stopped, with ERROR_SERVICE_SPECIFIC_ERROR and the code.
+bool report_failure(std::uint32_t serviceSpecificExitCode);
 
 // Receives failure texts: a debugger sees them, and they go to the
 // Application event log as error events; the console stays silent.

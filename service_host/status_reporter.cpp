@@ -2,11 +2,20 @@
 
 namespace {
 
-void fill(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode, std::uint32_t waitHint) {
+// A report's exit codes; before a stop they are zero.
+struct ExitCodes {
+  std::uint32_t win32 = 0;
+  std::uint32_t serviceSpecific = 0;
+};
+
+void fill(StatusReporter& reporter, std::uint32_t state, ExitCodes codes, std::uint32_t waitHint) {
   ServiceStatusRecord& record = reporter.record;
   record.controlsAccepted = state == kStateStartPending ? 0 : kAcceptStopAndShutdown;
   record.currentState = state;
-  record.win32ExitCode = win32ExitCode;
+  if (!reporter.stoppedFilled) {
+    record.win32ExitCode = codes.win32;
+    record.serviceSpecificExitCode = codes.serviceSpecific;
+  }
   record.waitHint = waitHint;
   if (state == kStateRunning || state == kStateStopped) {
     record.checkPoint = 0;
@@ -55,8 +64,8 @@ bool send_once(const StatusReporter& reporter, const ServiceStatusRecord& filled
 
 // Fills under the lock, waits for this report's turn, sends without the lock.
 bool fill_and_send(StatusReporter& reporter, std::unique_lock<std::mutex>& guard, std::uint32_t state,
-                   std::uint32_t win32ExitCode, std::uint32_t waitHint) {
-  fill(reporter, state, win32ExitCode, waitHint);
+                   ExitCodes codes, std::uint32_t waitHint) {
+  fill(reporter, state, codes, waitHint);
   const ServiceStatusRecord filled = reporter.record;
   const bool stopped = state == kStateStopped;
   reporter.stoppedFilled = reporter.stoppedFilled || stopped;
@@ -77,13 +86,20 @@ bool report_status(StatusReporter& reporter, std::uint32_t state, std::uint32_t 
   std::unique_lock<std::mutex> guard(reporter.lock);
   if (reporter.debugMode) return true;
   if (reporter.stoppedFilled && state != kStateStopped) return true;
-  return fill_and_send(reporter, guard, state, win32ExitCode, waitHint);
+  return fill_and_send(reporter, guard, state, ExitCodes{win32ExitCode, 0}, waitHint);
+}
+
+bool report_failed(StatusReporter& reporter, std::uint32_t serviceSpecificExitCode) {
+  std::unique_lock<std::mutex> guard(reporter.lock);
+  if (reporter.debugMode) return true;
+  return fill_and_send(reporter, guard, kStateStopped, ExitCodes{kErrorServiceSpecificError, serviceSpecificExitCode},
+                       0);
 }
 
 bool report_current_status(StatusReporter& reporter, std::uint32_t waitHint) {
   std::unique_lock<std::mutex> guard(reporter.lock);
   if (reporter.debugMode) return true;
-  return fill_and_send(reporter, guard, reporter.record.currentState, 0, waitHint);
+  return fill_and_send(reporter, guard, reporter.record.currentState, ExitCodes{}, waitHint);
 }
 
 void set_fixed_status_fields(StatusReporter& reporter) {

@@ -14,6 +14,8 @@ constexpr std::uint32_t kStateRunning = 4;
 constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
 // SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
 constexpr std::uint32_t kAcceptStopAndShutdown = 0x5;
+// The Win32 exit code of a service that failed: its own code says how.
+constexpr std::uint32_t kErrorServiceSpecificError = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
 
 // The fields of the platform's SERVICE_STATUS, in its order.
 struct ServiceStatusRecord {
@@ -44,7 +46,10 @@ using ErrorHook = std::function<void(const char*)>;
 // the turn on before it sends: nothing may queue behind a send that can wait
 // for a control handler. Once stopped has been filled, only stopped is sent:
 // a later report of another state is left out (the service has stopped; it
-// counts as done), and a re-report of the current state says stopped.
+// counts as done), and a re-report of the current state says stopped. The
+// first stopped report decides the exit codes: a later one (the service main
+// function's last, say) repeats them, so that a failure is not turned into a
+// clean stop.
 struct StatusReporter {
   std::mutex lock;
   std::condition_variable turnPassed;
@@ -66,6 +71,10 @@ struct StatusReporter {
 // result (true for a report left out after stopped).
 bool report_status(StatusReporter& reporter, std::uint32_t state, std::uint32_t win32ExitCode,
                    std::uint32_t waitHint);
+
+// Reports stopped for a service that failed: Win32 exit code
+// ERROR_SERVICE_SPECIFIC_ERROR with serviceSpecificExitCode (nonzero).
+bool report_failed(StatusReporter& reporter, std::uint32_t serviceSpecificExitCode);
 
 // Re-sends the current state with the given wait hint (under the same rules).
 bool report_current_status(StatusReporter& reporter, std::uint32_t waitHint);

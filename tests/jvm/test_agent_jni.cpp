@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,14 +288,37 @@ TEST_F(AgentJniTest, MainReturningByItselfEndsTheThreadDetachedWithoutCleanup) {
   EXPECT_EQ(attached_threads(), threadsBefore);
 }
 
-TEST_F(AgentJniTest, ExceptionLeftByMainDoesNotKeepTheThreadAttached) {
+// An exception out of main or cleanup goes to the error hook as its
+// toString(), and is still reported by the JVM itself, stack trace included,
+// when the thread detaches; the thread does not stay attached.
+TEST_F(AgentJniTest, UncaughtExceptionIsDescribedAndStillReportedByTheJvm) {
   const int threadsBefore = attached_threads();
-  start_agent_thread(record_for(kReturningAgent, {"throw"}));
-  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(agent.get(), 0);
-  EXPECT_EQ(static_int(kReturningAgent, "mainCalls"), 1);
-  EXPECT_FALSE(thread_alive(static_thread(kReturningAgent, "mainThread")));
-  EXPECT_EQ(attached_threads(), threadsBefore);
+  for (const bool inMain : {true, false}) {
+    const std::string call = inMain ? "main" : "cleanup";
+    SCOPED_TRACE(call);
+    const std::string exception = inMain ? "java.lang.IllegalStateException: agent failed"
+                                         : "java.lang.UnsupportedOperationException: cleanup failed";
+    clear_failures();
+    testing::internal::CaptureStderr();
+    if (inMain) {
+      start_agent_thread(record_for(kReturningAgent, {"throw"}));
+      ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+      EXPECT_EQ(agent.get(), kAgentMainThrew);
+    } else {
+      start_cleanup_thread(kReturningAgent);
+      ASSERT_EQ(stop.wait_for(10s), std::future_status::ready);
+      EXPECT_TRUE(stop.get());
+    }
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_search(reported, std::regex("Exception in thread \"[^\"]+\" " + exception +
+                                                       "\n\tat com.torvik.pravend.coralind.agent.ReturningAgent." +
+                                                       call + "\\(")))
+        << reported;
+    EXPECT_EQ(failures(), std::vector<std::string>{(inMain ? "The agent failed: " : "The agent's cleanup failed: ") +
+                                                   std::string(kReturningAgent) + "." + call +
+                                                   " ended with an uncaught exception - " + exception});
+    EXPECT_EQ(attached_threads(), threadsBefore);
+  }
 }
 
 // A failed lookup says why, with the exception it left; that exception is
@@ -316,7 +340,7 @@ TEST_F(AgentJniTest, MissingClassOrMainSkipsTheCallAndDetaches) {
     clear_failures();
     start_agent_thread(record_for(c.className));
     ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(agent.get(), 0);
+    EXPECT_EQ(agent.get(), kAgentMainNotCalled);
     EXPECT_EQ(attached_threads(), threadsBefore);
     EXPECT_EQ(failures(), std::vector<std::string>{c.text});
   }

@@ -18,7 +18,8 @@ import winetest
 
 APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmora"
 AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
-SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails")
+SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails", "main_throws",
+             "cleanup_throws")
 TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler")
 
 # Ostrad's console lines, as its tests expect them.

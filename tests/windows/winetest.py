@@ -59,6 +59,9 @@ SCM_START_WAIT_HINT_MS = 2000 if ON_WINDOWS else 0
 STOP_WHILE_STARTING_ERROR = "1061" if ON_WINDOWS else "1052"
 # Wine's sc.exe has no "qc" (scprobe asks QueryServiceConfig on both hosts).
 SC_HAS_QC = ON_WINDOWS
+# Wine's SCM takes the failure actions but cannot give them back (sc qfailure,
+# QueryServiceConfig2: 124) and refuses the failure actions flag (87).
+SCM_KEEPS_FAILURE_ACTIONS = ON_WINDOWS
 # The console event that interrupt() delivers (see there).
 INTERRUPT_EVENT = "CTRL_BREAK_EVENT" if ON_WINDOWS else "CTRL_C_EVENT"
 

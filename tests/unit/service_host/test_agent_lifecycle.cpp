@@ -23,6 +23,7 @@ struct FakePlatform {
   int probeRuns = 0;
   int succeedOnRun = 1;  // 0: never
   bool jvmCreated = true;
+  AgentEnd agentEnd = AgentEnd::Returned;  // how the agent thread ends
   std::function<void()> duringPause, duringCreate, duringWait, duringCleanup;
   // A stop from another thread at the first event named stopAt, as the
   // platform delivers one. From that hook on, the run waits for the stop to
@@ -82,6 +83,10 @@ struct FakePlatform {
       record("report " + std::to_string(state) + "," + std::to_string(exitCode) + "," + std::to_string(hint));
       return true;
     };
+    h.reportFailed = [this](std::uint32_t code) {
+      record("report 1,1066,0 code " + std::to_string(code));
+      return true;
+    };
     h.createJvm = [this] {
       record("create jvm");
       if (duringCreate) duringCreate();
@@ -93,6 +98,7 @@ struct FakePlatform {
     h.waitForAgentEnd = [this] {
       record("wait");
       if (duringWait) duringWait();
+      return agentEnd;
     };
     h.callCleanup = [this] {
       record("cleanup");
@@ -102,7 +108,8 @@ struct FakePlatform {
   }
 };
 
-const std::vector<std::string> kGivenUp = {"report 1,0,0", "beep 2000/500"};
+const std::vector<std::string> kGivenUp = {"report 1,1066,0 code 1", "beep 2000/500"};
+const std::vector<std::string> kGivenUpForAStop = {"report 1,0,0", "beep 2000/500"};
 const std::string kProbeFailure = std::string("fail ") + probe_unanswered(30, 10000).text;
 
 // What follows the probe's last run: its text, said at once.
@@ -172,11 +179,17 @@ TEST(AgentRun, RefusedJvmGivesUpWithTheLowTone) {
   EXPECT_EQ(tail(p.events(), 2), kGivenUp);
 }
 
+// A main that returned is a clean stop; one that threw, or never ran, a failure.
 TEST(AgentRun, AgentEndingByItselfReportsStoppedWithoutCleanup) {
-  FakePlatform p;
-  run_agent(p.life);
-  EXPECT_EQ(p.count("cleanup"), 0);
-  EXPECT_EQ(p.events().back(), "report 1,0,0");
+  for (const auto& [end, report] : {std::pair(AgentEnd::Returned, "report 1,0,0"),
+                                    std::pair(AgentEnd::Threw, "report 1,1066,0 code 2"),
+                                    std::pair(AgentEnd::NotStarted, "report 1,1066,0 code 1")}) {
+    FakePlatform p;
+    p.agentEnd = end;
+    run_agent(p.life);
+    EXPECT_EQ(p.count("cleanup"), 0);
+    EXPECT_EQ(p.events().back(), report);
+  }
 }
 
 TEST(StopSequence, StopDuringTheProbeGivesUpWithoutMakingAJvm) {
@@ -188,7 +201,7 @@ TEST(StopSequence, StopDuringTheProbeGivesUpWithoutMakingAJvm) {
   EXPECT_EQ(p.count("create jvm"), 0);
   EXPECT_EQ(p.count("cleanup"), 0);
   EXPECT_EQ(p.count("wake"), 1);
-  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(tail(p.events(), 2), kGivenUpForAStop);
   // The stop's own reports.
   EXPECT_EQ(p.count("report 3,0,0"), 1);
   EXPECT_EQ(p.count("report 1,0,0"), 2);
@@ -204,7 +217,7 @@ TEST(StopSequence, StopInTheProbesLastPauseIsNoFailure) {
   run_agent(p.life);
   EXPECT_EQ(p.count("pause 10000"), kProbeRetries);
   EXPECT_EQ(p.count("create jvm"), 0);
-  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(tail(p.events(), 2), kGivenUpForAStop);
   EXPECT_EQ(failures(p.events()), 0);
 }
 
@@ -214,7 +227,7 @@ TEST(StopSequence, StopDuringJvmCreationGivesUpAndNeverLaunches) {
   run_agent(p.life);
   EXPECT_EQ(p.count("launch"), 0);
   EXPECT_EQ(p.count("cleanup"), 0);
-  EXPECT_EQ(tail(p.events(), 2), kGivenUp);
+  EXPECT_EQ(tail(p.events(), 2), kGivenUpForAStop);
 }
 
 // A stop at every moment of the start. Before the launch it gives the start
@@ -238,6 +251,8 @@ TEST(StopSequence, StopAtEveryMomentOfTheStart) {
     FakePlatform p;
     p.succeedOnRun = 2;  // one pause
     p.stopAt = moment.event;
+    // A main that throws once a stop has come still ends a stop: exit code 0.
+    p.agentEnd = moment.cleanup ? AgentEnd::Threw : AgentEnd::Returned;
     run_agent(p.life);
     p.stopThread.join();
     const std::vector<std::string> events = p.events();

@@ -18,4 +18,16 @@ TEST(BinaryPath, IsQuotedSoSpacesCannotSplitIt) {
             "\"C:\\Program Files\\Korvane\\Ostrad.exe\"");
 }
 
+// Two restarts a minute apart, then the service stays stopped; a day without
+// a failure starts the count again; a stop with an exit code counts.
+TEST(Recovery, RestartsTwiceAfterAMinuteThenNothing) {
+  const RecoverySettings settings = recovery_settings();
+  EXPECT_EQ(settings.resetPeriodS, 86400u);
+  ASSERT_EQ(settings.actions.size(), 3u);
+  EXPECT_TRUE(settings.actions[0].restart && settings.actions[1].restart && !settings.actions[2].restart);
+  EXPECT_EQ(settings.actions[0].delayMs, 60000u);
+  EXPECT_EQ(settings.actions[1].delayMs, 60000u);
+  EXPECT_TRUE(settings.onNonCrashFailures);
+}
+
 }  // namespace

@@ -137,20 +137,30 @@ TEST(ServiceMain, AgentEndingByItselfStopsWithoutCleanup) {
   for (const std::string& step : s.steps) EXPECT_NE(step, "stop sequence");
 }
 
-TEST(ServiceMain, GivenUpStartReportsStoppedTwice) {
+// The run's failure stands: service main's own stopped report, a re-report
+// and a later stop control all repeat its exit codes.
+TEST(ServiceMain, GivenUpStartReportsStoppedTwiceWithItsExitCodes) {
   RecordedService s;
   s.service.ops.agentRun = [&](int, char**) {
     report_status(s.reporter, kStateStartPending, 0, 0);
-    report_status(s.reporter, kStateStopped, 0, 0);  // JVM refused
+    report_failed(s.reporter, 1);  // JVM refused
   };
   s.run_main();
+  handle_service_control(s.service, kControlInterrogate);
+  handle_service_control(s.service, kControlStop);
   const std::vector<Report> expected = {
       {kStateStartPending, kNone, 1, 10000},
       {kStateStartPending, kNone, 2, 0},
       {kStateStopped, kStopShutdown, 0, 0},
       {kStateStopped, kStopShutdown, 0, 0},
+      {kStateStopped, kStopShutdown, 0, 10000},
+      {kStateStopped, kStopShutdown, 0, 0},
   };
   EXPECT_EQ(s.reports, expected);
+  for (size_t i = 2; i < s.sent.size(); ++i) {
+    EXPECT_EQ(s.sent[i].win32ExitCode, 1066u) << i;
+    EXPECT_EQ(s.sent[i].serviceSpecificExitCode, 1u) << i;
+  }
 }
 
 TEST(ServiceMain, FailedRegistrationReportsNothingAndRunsNoAgent) {

@@ -58,6 +58,15 @@ def status():
     return None
 
 
+def exit_codes():
+    """(Win32 exit code, service-specific exit code) of the service, or None."""
+    code, lines = scprobe("watch", SERVICE, "0", "1")
+    for line in lines:
+        if "state" in line:
+            return int(line["exit"]), int(line["specific"])
+    return None
+
+
 def wait_for_state(state, timeout):
     """Waits until the service reports state; returns the last status seen."""
     return winetest.wait_until(lambda: (lambda s: s if s and s[0] == state else None)(status()), timeout,

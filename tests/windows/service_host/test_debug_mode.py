@@ -147,6 +147,23 @@ class ForegroundRun(unittest.TestCase):
         self.assertEqual(len(fx.events(journal, "main_returned")), 1)
         self.assertEqual(fx.events(journal, "cleanup_entered"), [])
 
+    def test_an_exception_out_of_the_agent_is_logged_and_still_reported_by_the_jvm(self):
+        for call, stopping, failed in [("main", "", "The agent failed"),
+                                       ("cleanup", STOPPING, "The agent's cleanup failed")]:
+            with self.subTest(call):
+                events = fx.EventCapture()
+                host = DebugHost("throws_" + call, scenario=call + "_throws", env=EVENTS_SHOWN)
+                if stopping:
+                    host.wait_for("main_entered")
+                    host.ctrl_c()
+                self.assertEqual((host.finish(), host.stdout), (0, stopping))
+                exception = "java.lang.IllegalStateException: %s failed" % ("agent" if call == "main" else call)
+                texts, others = events.split(host.stderr)
+                self.assertEqual(len(texts), 1, texts)
+                self.assertTrue(fx.event_text_matches(
+                    texts[0], "%s: %s.%s ended with an uncaught exception - %s" % (failed, AGENT, call, exception)))
+                self.assertRegex("\n".join(others), r'\AException in thread "Thread-\d+" %s\Z' % exception)
+
     def test_missing_agent_class_ends_the_run_quietly(self):
         host = DebugHost("no_class", scenario="no_class")
         self.assertEqual(host.finish(), 0)

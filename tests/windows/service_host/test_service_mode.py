@@ -21,6 +21,13 @@ SCM_STARTING = (START, 0, 0, winetest.SCM_START_WAIT_HINT_MS)
 FULL_START_AND_STOP = [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000),
                        (STOP, 5, 3, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]
 ERROR_INVALID_PARAMETER = "87"
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+# A service that fails: (scenario, its one event text, its service-specific exit code).
+FAILED_CASES = [
+    ("refuse", "Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", 1),
+    ("main_throws", "The agent failed: %s.main ended with an uncaught exception - "
+     "java.lang.IllegalStateException: agent failed" % fx.AGENT_CLASS, 2),
+]
 
 
 def install_quietly(test):
@@ -53,6 +60,7 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertTrue(sh.is_subsequence(series, FULL_START_AND_STOP), series)
         for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]:
             self.assertIn(stage, series)
+        self.assertEqual(sh.exit_codes(), (0, 0))  # a stop asked for is no failure
         # The stop ran the agent's cleanup, on the control dispatcher's thread.
         journal = self.journal()
         main = fx.events(journal, "main_entered")[-1]
@@ -97,29 +105,33 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
         self.assert_no_process_left()
 
-    def test_refused_jvm_start_ends_the_service_stopped_and_says_why(self):
-        self.make_installation("refused", scenario="refuse")
+    def test_a_failed_service_stops_with_its_code_and_says_why(self):
         # The service's standard error, where Wine shows its events.
-        events_log = os.path.join(self.work, "services-stderr.log")
-        events = fx.EventCapture()
+        events_log = os.path.join(fx.work_folder("failed"), "services-stderr.log")
         if winetest.ON_WINDOWS:
             open(events_log, "w").close()  # Windows keeps the events in its log
         else:
             self.addCleanup(sh.restore_wine_session)
             sh.restart_wine_session(events_log, fx.EVENTLOG_WINEDEBUG)
-        watcher = sh.Watcher()
-        self.addCleanup(watcher.kill)
-        install_quietly(self)
-        series = watcher.series()
-        self.assertTrue(sh.is_subsequence(series, [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (S, 5, 0, 0)]), series)
-        self.assertEqual(series[-1], (S, 5, 0, 0))
-        journal = self.journal()
-        self.assertEqual([e["result"] for e in fx.events(journal, "create_vm_result")], ["-1"])
-        self.assertEqual(fx.events(journal, "main_entered"), [])
-        self.assert_no_process_left()
-        with open(events_log, encoding="latin-1") as log:
-            texts, _ = events.split(log.read())
-        self.assertEqual(texts, [("Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", False)])
+        for scenario, text, code in FAILED_CASES:
+            with self.subTest(scenario):
+                sh.force_remove_service()
+                self.make_installation("failed-" + scenario, scenario=scenario)
+                events = fx.EventCapture()
+                logged = os.path.getsize(events_log)
+                watcher = sh.Watcher()
+                self.addCleanup(watcher.kill)
+                install_quietly(self)
+                series = watcher.series()
+                self.assertTrue(sh.is_subsequence(series, FULL_START_AND_STOP), series)
+                self.assertEqual(series[-1], (S, 5, 0, 0))
+                self.assertEqual(sh.exit_codes(), (ERROR_SERVICE_SPECIFIC_ERROR, code))
+                self.assert_no_process_left()
+                with open(events_log, encoding="latin-1") as log:
+                    log.seek(logged)
+                    texts, _ = events.split(log.read())
+                self.assertEqual(len(texts), 1, texts)
+                self.assertTrue(fx.event_text_matches(texts[0], text), texts)
 
     def test_agent_main_returning_by_itself_ends_the_service_without_cleanup(self):
         self.make_installation("returns", scenario="returns", main_ms=1500)
@@ -129,6 +141,7 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         series = watcher.series()
         self.assertIn((R, 5, 0, 10000), series)
         self.assertEqual(series[-1], (S, 5, 0, 0))
+        self.assertEqual(sh.exit_codes(), (0, 0))
         journal = self.journal()
         self.assertEqual(len(fx.events(journal, "main_returned")), 1)
         self.assertEqual(fx.events(journal, "cleanup_entered"), [])

@@ -26,7 +26,7 @@ namespace {
 const char kAgentClass[] = "com/torvik/pravend/coralind/agent/ManagementAgent";
 const char kStringClass[] = "java/lang/String";
 
-enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails };
+enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows };
 
 struct ScenarioName {
   const char* name;
@@ -35,7 +35,8 @@ struct ScenarioName {
 const ScenarioName kScenarios[] = {
     {"blocking", Scenario::Blocking},   {"returns", Scenario::Returns},   {"no_cleanup", Scenario::NoCleanup},
     {"no_main", Scenario::NoMain},      {"no_class", Scenario::NoClass},  {"refuse", Scenario::Refuse},
-    {"attach_fails", Scenario::AttachFails}};
+    {"attach_fails", Scenario::AttachFails}, {"main_throws", Scenario::MainThrows},
+    {"cleanup_throws", Scenario::CleanupThrows}};
 
 struct Settings {
   Scenario scenario = Scenario::Blocking;
@@ -137,6 +138,12 @@ void throw_pending(const char* exceptionClass, const std::string& message) {
   pendingExceptions[GetCurrentThreadId()] = Pending{exceptionClass, message};
 }
 
+std::string dotted(std::string name) {
+  for (char& c : name)
+    if (c == '/') c = '.';
+  return name;
+}
+
 bool exception_pending() {
   StateGuard guard;
   return pendingExceptions.count(GetCurrentThreadId()) != 0;
@@ -164,20 +171,32 @@ void enter(const char* function) {
 
 // ---- the scripted agent ----
 
+// An exception out of the agent's method, left pending as the JVM leaves it.
+void agent_throws(const char* method, const char* message) {
+  throw_pending("java/lang/IllegalStateException", message);
+  journal("%s_threw", method);
+}
+
 void run_main() {
   journal("main_entered scenario=%s", settings.scenarioName.c_str());
-  if (settings.scenario == Scenario::Returns)
+  if (settings.scenario == Scenario::Returns || settings.scenario == Scenario::MainThrows)
     Sleep(settings.mainMs);
   else
     WaitForSingleObject(cleanupDone, INFINITE);
-  journal("main_returned");
+  if (settings.scenario == Scenario::MainThrows)
+    agent_throws("main", "agent failed");
+  else
+    journal("main_returned");
 }
 
 void run_cleanup() {
   journal("cleanup_entered cleanup_ms=%lu", settings.cleanupMs);
   Sleep(settings.cleanupMs);
   SetEvent(cleanupDone);
-  journal("cleanup_returned");
+  if (settings.scenario == Scenario::CleanupThrows)
+    agent_throws("cleanup", "cleanup failed");
+  else
+    journal("cleanup_returned");
 }
 
 void call_static_void(const char* via, jclass cls, jmethodID method, bool hasArgument, jobject argument) {
@@ -340,8 +359,7 @@ jobject call_object(const char* via, jobject object, jmethodID method) {
   if (!target || method != reinterpret_cast<jmethodID>(&toStringMethod)) return nullptr;
   std::string text = target->text;
   if (target->kind == Kind::Throwable) {
-    for (char& c : text)
-      if (c == '/') c = '.';
+    text = dotted(text);
     if (!target->message.empty()) text += ": " + target->message;
   }
   return reinterpret_cast<jobject>(new_object(Kind::String, text));
@@ -371,6 +389,17 @@ const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* isCopy) {
 void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
   enter("ReleaseStringUTFChars");
   journal("release_string_utf_chars");
+}
+
+// Makes a thrown object (one that ExceptionOccurred handed out) pending again.
+jint JNICALL Throw(JNIEnv*, jthrowable object) {
+  enter("Throw");
+  const FakeObject* thrown = lookup(object);
+  const bool valid = thrown && thrown->kind == Kind::Throwable;
+  journal("throw class=%s", valid ? thrown->text.c_str() : "invalid");
+  if (!valid) return JNI_ERR;
+  throw_pending(thrown->text.c_str(), thrown->message);
+  return JNI_OK;
 }
 
 void JNICALL ExceptionClear(JNIEnv*) {
@@ -403,15 +432,24 @@ jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void* args) {
   return result;
 }
 
+// An exception still pending when a thread detaches is uncaught: the JVM
+// reports it on standard error, as Thread's default handler does (the stand-in
+// gives no stack trace).
 jint JNICALL DetachCurrentThread(JavaVM*) {
   bool wasAttached = false;
-  bool pending = false;
+  Pending uncaught;
   {
     StateGuard guard;
     wasAttached = attachedThreads.erase(GetCurrentThreadId()) != 0;
-    pending = pendingExceptions.erase(GetCurrentThreadId()) != 0;
+    const auto found = pendingExceptions.find(GetCurrentThreadId());
+    if (found != pendingExceptions.end()) uncaught = found->second;
+    if (found != pendingExceptions.end()) pendingExceptions.erase(found);
   }
+  const bool pending = !uncaught.exceptionClass.empty();
   journal("detach result=0 attached=%d pending_exception=%d", wasAttached ? 1 : 0, pending ? 1 : 0);
+  if (pending)
+    std::fprintf(stderr, "Exception in thread \"Thread-%lu\" %s: %s\n", GetCurrentThreadId(),
+                 dotted(uncaught.exceptionClass).c_str(), uncaught.message.c_str());
   return JNI_OK;
 }
 
@@ -496,6 +534,7 @@ void build_tables() {
   nativeTable.ExceptionCheck = ExceptionCheck;
   nativeTable.ExceptionOccurred = ExceptionOccurred;
   nativeTable.ExceptionClear = ExceptionClear;
+  nativeTable.Throw = Throw;
   nativeTable.GetObjectClass = GetObjectClass;
   nativeTable.GetMethodID = GetMethodID;
   nativeTable.CallObjectMethod = CallObjectMethod;

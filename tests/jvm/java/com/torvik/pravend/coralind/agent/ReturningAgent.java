@@ -2,7 +2,8 @@ package com.torvik.pravend.coralind.agent;
 
 /**
  * An agent whose main returns at once, after recording its arguments; with
- * "throw" as first argument it leaves an exception instead.
+ * "throw" as first argument it leaves an exception instead. Its cleanup
+ * always throws.
  */
 public final class ReturningAgent {
     public static volatile int mainCalls;
@@ -24,5 +25,9 @@ public final class ReturningAgent {
         if (args.length > 0 && args[0].equals("throw")) {
             throw new IllegalStateException("agent failed");
         }
+    }
+
+    public static void cleanup() {
+        throw new UnsupportedOperationException("cleanup failed");
     }
 }
