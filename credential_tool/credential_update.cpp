@@ -5,6 +5,7 @@
 #include "encrypt_command.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <new>
 
 const char* const kPasswordFile = ".\\password.txt";
@@ -58,9 +59,10 @@ const char* missing_key_lines(RewriteResult result) {
   }
 }
 
-// A run ended between deleting the old configuration and renaming the new
-// one leaves the whole configuration in the temporary file; it is left for
-// the administrator to look at, never renamed here.
+// A run of an earlier version, which deleted the old configuration before
+// renaming the new one, could end between the two and leave the whole
+// configuration in the temporary file; it is left for the administrator to
+// look at, never renamed here.
 void print_interrupted_run(const CredentialPlatform& platform) {
   std::FILE* left = platform.open_file(kConfigTempFile, "r");
   if (left == nullptr) {
@@ -90,8 +92,8 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   }
   RewriteResult result = rewrite_configuration(input, output, user, encrypted);
   std::fclose(input);
-  // On the disk before the old file is deleted: a power loss after the
-  // rename must not leave an empty configuration with the old one gone.
+  // On the disk before it replaces the old file: a power loss after the
+  // replace must not leave an empty configuration with the old one gone.
   if (result == RewriteResult::ok && platform.commit_file(output) != 0) {
     result = RewriteResult::write_failed;
   }
@@ -155,14 +157,13 @@ int update_credentials(const std::string& user, const std::string& password,
   if (!write_new_configuration(user, encrypted, platform)) {
     return 1;
   }
-  // Close, delete, rename: the platform's rename does not replace a file.
-  if (platform.remove_file(kConfigFile) != 0) {
-    platform.print(std::string("Error: could not delete ") + kConfigFile +
-                   "; the new configuration is in " + kConfigTempFile + "\n");
-    return 1;
-  }
-  if (platform.rename_file(kConfigTempFile, kConfigFile) != 0) {
-    platform.print(std::string("Error: could not rename ") + kConfigTempFile + " to " + kConfigFile +
+  // An interrupt from here to the last net command would leave the new
+  // configuration in place with the services still running on the old one.
+  platform.ignore_interrupts(true);
+  std::string reason;
+  if (!platform.replace_file(kConfigFile, kConfigTempFile, reason)) {
+    platform.ignore_interrupts(false);
+    platform.print(std::string("Error: could not replace ") + kConfigFile + " - " + reason +
                    "; the new configuration is in " + kConfigTempFile + "\n");
     return 1;
   }
@@ -170,12 +171,20 @@ int update_credentials(const std::string& user, const std::string& password,
 }
 
 void restart_services(const CredentialPlatform& platform) {
-  // An interrupt after the first stop would leave the services stopped.
-  platform.ignore_interrupts(true);
   for (const wchar_t* command : kServiceCommands) {
     platform.run_command(command);
   }
   platform.ignore_interrupts(false);
+}
+
+std::string system_reason(const char* system_text, unsigned long code) {
+  std::string text = system_text != nullptr ? system_text : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  char number[32];
+  std::snprintf(number, sizeof number, "(0x%lx)", code);
+  return text.empty() ? number : text + " " + number;
 }
 
 void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialPlatform& platform) {

@@ -60,7 +60,9 @@ bool build_encrypt_command(const std::string& password, std::wstring& command, s
               "quotes this password needs; nothing was changed\n";
     return false;
   }
-  std::wstring built = L"encrypt.bat password.txt -e ";
+  // The script of the current folder, by a path: the interpreter then never
+  // looks for it on the Path, where anyone may have put one.
+  std::wstring built = L".\\encrypt.bat password.txt -e ";
   if (quote) {
     built += L'"';
   }

@@ -11,7 +11,7 @@
 // The longest command line, in characters, that the command interpreter runs.
 constexpr std::size_t kCommandLineLimit = 8191;
 
-// Builds L"encrypt.bat password.txt -e <password>" from the Latin-1 password
+// Builds L".\\encrypt.bat password.txt -e <password>" from the Latin-1 password
 // (one byte per character, each becoming the character of the same value).
 // A password holding characters that cmd.exe splits or acts on (blanks,
 // & | < > ^ ( ) , ; =) or any character above U+007F is put in double

@@ -2,14 +2,16 @@
 // and restarts the web server and agent services. Runs in the product folder.
 // This file binds the portable run to the C runtime and the console: the
 // files are opened in text mode ("r", "w"), commands run through the wide
-// _wsystem().
+// _wsystem(), and ReplaceFileW puts the new configuration in place.
 #include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <io.h>
+#include <string>
 
 #include "credential_update.h"
 
@@ -21,6 +23,11 @@ namespace {
 // can still be interrupted and the next one runs.
 BOOL WINAPI ignore_interrupt(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+// The tool's own file names, which are ASCII.
+std::wstring wide_path(const char* path) {
+  return std::wstring(path, path + std::strlen(path));
 }
 
 CredentialPlatform c_runtime_platform() {
@@ -40,7 +47,20 @@ CredentialPlatform c_runtime_platform() {
     }
     return errno != 0 ? errno : EIO;
   };
-  platform.rename_file = [](const char* from, const char* to) { return std::rename(from, to); };
+  platform.replace_file = [](const char* replaced, const char* replacement, std::string& reason) {
+    if (ReplaceFileW(wide_path(replaced).c_str(), wide_path(replacement).c_str(), nullptr, 0, nullptr, nullptr)) {
+      return true;
+    }
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    reason = system_reason(text, code);
+    if (text != nullptr) {
+      LocalFree(text);
+    }
+    return false;
+  };
   platform.ignore_interrupts = [](bool ignore) { SetConsoleCtrlHandler(ignore_interrupt, ignore ? TRUE : FALSE); };
   platform.print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);

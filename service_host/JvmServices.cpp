@@ -63,7 +63,8 @@ bool take_install_directory(const std::string& directory, FailureText& why) {
 // missing installation. Returns false and why when none was found.
 bool find_install_directory(FailureText& why) {
   RegistryKey key;
-  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_ALL_ACCESS, key.receive());
+  // Querying and enumerating values is all the host does with the key.
+  LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, KEY_QUERY_VALUE, key.receive());
   if (result != ERROR_SUCCESS) {
     why = app_paths_key_not_opened(SystemMessage(result).text(), result);
     return false;
@@ -115,6 +116,25 @@ bool find_install_directory(FailureText& why) {
   return found;
 }
 
+// Loads the installation's jvm.dll by its full path: the first of the
+// search path's folders that holds one. Its own dependencies are then looked
+// for in its folder first (LOAD_WITH_ALTERED_SEARCH_PATH), and, since main
+// took the current folder out of the search, never in the current folder.
+HMODULE load_jvm_library(FailureText& why) {
+  for (const std::string& candidate : jvm_library_candidates(g_installDirectory)) {
+    const DWORD attributes = GetFileAttributesA(candidate.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    HMODULE library = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == nullptr) {
+      const DWORD code = GetLastError();
+      why = jvm_library_not_loaded(candidate, SystemMessage(code).text(), code);
+    }
+    return library;
+  }
+  why = jvm_not_loaded(SystemMessage(ERROR_MOD_NOT_FOUND).text(), ERROR_MOD_NOT_FOUND, g_installDirectory);
+  return nullptr;
+}
+
 // The path the library was loaded from, or its bare name when that is unknown.
 std::string library_path(HMODULE library) {
   char path[MAX_PATH];
@@ -155,12 +175,8 @@ int JvmServices::createJvm() {
 bool JvmServices::tryCreateJvm(FailureText& why) {
   if (!find_install_directory(why)) return false;
 
-  g_jvmLibrary = LoadLibraryA("jvm");
-  if (g_jvmLibrary == nullptr) {
-    const DWORD code = GetLastError();
-    why = jvm_not_loaded(SystemMessage(code).text(), code, g_installDirectory);
-    return false;
-  }
+  g_jvmLibrary = load_jvm_library(why);
+  if (g_jvmLibrary == nullptr) return false;
   const auto entry = reinterpret_cast<CreateJavaVmEntry>(
       reinterpret_cast<void*>(GetProcAddress(g_jvmLibrary, "JNI_CreateJavaVM")));
   if (entry == nullptr) {

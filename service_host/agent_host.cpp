@@ -10,6 +10,7 @@
 #include "agent_lifecycle.h"
 #include "service_control_logic.h"
 #include "service_status.h"
+#include "system_program.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ BOOL WINAPI claimed_console_handler(DWORD event) {
 
 AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
-  hooks.probeLoopback = [] { return std::system("ping localhost"); };
+  hooks.probeLoopback = [] { return run_system_program(L"PING.EXE", L"ping localhost"); };
   hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent, ms); };
   hooks.wakePause = [] { SetEvent(g_stopEvent); };
   hooks.report = report;

@@ -1,5 +1,6 @@
 #include "failure_text.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,10 +29,28 @@ struct Part {
   char text[kLastErrorTextSize];
 };
 
+// The system's text with its inserts ("%1", "%2!s!") filled: "%1" with
+// first, when given; the others with nothing.
+std::string fill_inserts(const char* systemText, const char* first) {
+  std::string filled;
+  for (const char* p = systemText; *p != '\0'; ++p) {
+    if (p[0] != '%' || !std::isdigit(static_cast<unsigned char>(p[1]))) {
+      filled += *p;
+      continue;
+    }
+    const char* digits = p + 1;
+    while (std::isdigit(static_cast<unsigned char>(p[1]))) ++p;
+    if (first != nullptr && p == digits && *digits == '1') filled += first;
+    if (p[1] == '!' && std::strchr(p + 2, '!') != nullptr) p = std::strchr(p + 2, '!');
+  }
+  return filled;
+}
+
 // "<system text> (0x<code>)", or the code alone when there is no usable text.
-Part system_error(const char* systemText, unsigned long code) {
+Part system_error(const char* systemText, unsigned long code, const char* firstInsert = nullptr) {
   Part part;
-  compose_last_error_text(systemText, code, part.text, sizeof part.text);
+  const std::string filled = systemText != nullptr ? fill_inserts(systemText, firstInsert) : std::string();
+  compose_last_error_text(systemText != nullptr ? filled.c_str() : nullptr, code, part.text, sizeof part.text);
   if (part.text[0] == '\0') std::snprintf(part.text, sizeof part.text, "(0x%lx)", code);
   return part;
 }
@@ -113,6 +132,11 @@ FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std
   const char* d = directory.c_str();
   return compose("%sthe library \"jvm\" cannot be loaded - %s; searched first: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
                  kGivenUp, system_error(systemText, code).text, d, d, d);
+}
+
+FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code) {
+  return compose("%sthe library \"%s\" cannot be loaded - %s", kGivenUp, libraryPath.c_str(),
+                 system_error(systemText, code, libraryPath.c_str()).text);
 }
 
 FailureText no_create_entry(const char* libraryPath) {

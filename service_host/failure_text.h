@@ -20,6 +20,8 @@ constexpr const char kAppPathsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVers
 
 // System errors come in as the system's own text (null when FormatMessageA
 // gave none) with their code: "<text> (0x<code>)", or "(0x<code>)" alone.
+// The text may hold inserts ("%1"); none reaches the failure text: the
+// library's path fills "%1" where one is known, other inserts are left out.
 
 FailureText app_paths_key_not_opened(const char* systemText, unsigned long code);
 FailureText app_paths_values_not_counted(const char* systemText, unsigned long code);
@@ -33,8 +35,12 @@ FailureText class_path_too_long(const std::string& directory, std::size_t buffer
 // what: the value's name ("the class path"); option: the option's prefix.
 FailureText jvm_option_too_long(const char* what, const std::string& value, const char* option,
                                 std::size_t bufferSize);
-// directory: the installation directory whose folders the search path puts first.
+// No jvm.dll in any of the installation's folders (code: the system's
+// "module not found"). directory: the installation directory.
 FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory);
+// The jvm.dll found at libraryPath cannot be loaded. The system's text names
+// the library by the insert "%1" (error 193 among others): it is filled with libraryPath.
+FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code);
 FailureText no_create_entry(const char* libraryPath);
 FailureText jvm_creation_refused(long result);
 // The probe's last run does not count: the start is given up after the pauses,

@@ -30,6 +30,10 @@ std::string compose_search_path(const std::string& directory, const std::string&
   return directory + ";" + directory + "\\jre\\bin" + ";" + directory + "\\jre\\bin\\server" + ";" + oldPath;
 }
 
+std::vector<std::string> jvm_library_candidates(const std::string& directory) {
+  return {directory + "\\jvm.dll", directory + "\\jre\\bin\\jvm.dll", directory + "\\jre\\bin\\server\\jvm.dll"};
+}
+
 bool compose_class_path(const std::string& directory, std::string& classPath, FailureText* why) {
   std::string composed = directory + ";" + directory + "\\ostrel.jar" + ";" + directory + "\\Brantic.jar" + ";";
   if (!fits(composed, kClassPathBufferSize)) return refuse(why, class_path_too_long(directory, kClassPathBufferSize));

@@ -30,6 +30,10 @@ bool install_directory_from_data(const char* data, std::size_t bytesRead, std::s
 // D;D\jre\bin;D\jre\bin\server;<old Path>
 std::string compose_search_path(const std::string& directory, const std::string& oldPath);
 
+// Where jvm.dll is looked for, by full path, in the order of the search
+// path's prefix: D\jvm.dll, D\jre\bin\jvm.dll, D\jre\bin\server\jvm.dll.
+std::vector<std::string> jvm_library_candidates(const std::string& directory);
+
 // D;D\ostrel.jar;D\Brantic.jar;  False when it does not fit its buffer
 // (and why says so, when given).
 bool compose_class_path(const std::string& directory, std::string& classPath, FailureText* why = nullptr);

@@ -54,6 +54,9 @@ void run_service_mode() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything loads a library by name (the JVM does too): the current
+  // folder, which anyone may have filled, is no longer searched.
+  SetDllDirectoryW(L"");
   switch (select_run_mode(argc, argv)) {
     case RunMode::Install:
       install_service();

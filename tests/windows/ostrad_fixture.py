@@ -1,16 +1,19 @@
 """Helpers for the tests of Ostrad.exe: a sample installation with the
 stand-in jvm.dll (tests/windows/service_host/fake_jvm, see its README for the
 scenario file and the journal), its App Paths registration, the journal
-reader and a failing "ping".
+reader, a stand-in for the system's ping and files planted where the host starts.
 
 Environment (set by tests/windows/service_host/CMakeLists.txt):
-  OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, OSTRAD_TEST_WORK (scratch folder).
+  OSTRAD_EXE, FAKE_JVM_DLL, NOENTRY_JVM_DLL, PLANTED_JVM_DLL, OSTRAD_TEST_WORK
+  (scratch folder).
 """
 import os
 import re
 import shutil
+import unittest
 import xml.etree.ElementTree as ElementTree
 
+import pe_image
 import winetest
 
 APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmora"
@@ -46,7 +49,7 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     """Lays out a sample installation in folder (emptied first): ostrel.jar
     and Brantic.jar placeholders and jre\\bin\\server\\jvm.dll, which is the
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
-    (dll="noentry") or missing (dll=None). The scenario file beside the DLL
+    (dll="noentry"), a 32-bit DLL (dll="i386") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
     create_ms, cleanup_ms, main_ms (milliseconds) and console_handler (0:
     the JVM registers none). Returns folder."""
@@ -62,7 +65,10 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
         with open(os.path.join(folder, jar), "wb") as placeholder:
             placeholder.write(b"PK\x05\x06" + b"\0" * 18)  # an empty zip archive
     sources = {"fake": "FAKE_JVM_DLL", "noentry": "NOENTRY_JVM_DLL"}
-    if dll is not None:
+    if dll == "i386":
+        with open(os.path.join(jvm_folder, "jvm.dll"), "wb") as library:
+            library.write(pe_image.minimal_i386_dll())
+    elif dll is not None:
         shutil.copyfile(os.environ[sources[dll]], os.path.join(jvm_folder, "jvm.dll"))
     lines = []
     if scenario is not None:
@@ -147,27 +153,63 @@ def jvm_options(journal):
     return [e["text"] for e in sorted(options, key=lambda e: int(e["index"]))]
 
 
-def set_failing_ping(folder, exit_code=1):
-    """Places a ping.cmd that fails into folder. The command interpreter looks
-    in the current directory before the Path, so it takes effect for a host
-    started with folder as its current directory (Ostrad -d started by a
-    test). Not for service mode: services.exe starts the service in the
-    system folder."""
-    # Each run appends a line to ping_runs.txt beside the script, so a test
-    # can count the runs of the probe.
-    script = os.path.join(folder, "ping.cmd")
-    with open(script, "w", newline="\r\n") as cmd:
-        cmd.write("@echo ping %%*>>\"%%~dp0ping_runs.txt\"\n@exit /b %d\n" % exit_code)
-    return script
+# The host runs the system folder's PING.EXE by its full path. Under Wine a
+# test replaces system32\\ping.exe of its own prefix with the stand-in
+# (service_host/ping_standin.cpp, built beside Ostrad.exe), which Wine runs
+# instead of its builtin ping only with a DLL override (in the registry, so
+# that services read it too). Windows' own cannot be replaced.
+PING_OVERRIDE = (r"HKCU\Software\Wine\DllOverrides", "/v", "ping.exe")
 
 
-def ping_runs(folder):
-    """How many times the failing ping in folder has run."""
+def _system32():
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+
+
+def use_ping_standin(status=0, once_marker=None):
+    """The probe's ping exits with status (0: answered); with once_marker (a
+    path) only until that file exists, which its first run creates. On
+    Windows the system's ping answers; a test that needs another status is skipped."""
+    if winetest.ON_WINDOWS:
+        if status == 0 and once_marker is None:
+            return
+        raise unittest.SkipTest("a failing ping needs the stand-in in the system folder, "
+                                "which a test can replace only in its Wine prefix")
+    ping = os.path.join(_system32(), "ping.exe")
+    if not os.path.exists(ping + ".wine"):
+        shutil.copyfile(ping, ping + ".wine")
+        winetest.reg("add", *PING_OVERRIDE, "/d", "native", "/f")
+    shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), ping)
+    with open(os.path.join(_system32(), "ping_standin.cfg"), "w") as config:
+        config.write("status=%d\nonce_marker=%s\n" % (status, winetest.windows_path(once_marker) if once_marker else ""))
+    if os.path.exists(os.path.join(_system32(), "ping_runs.txt")):
+        os.remove(os.path.join(_system32(), "ping_runs.txt"))
+
+
+def restore_system_ping():
+    """Puts the system's own ping back, if it was replaced."""
+    if not winetest.ON_WINDOWS and os.path.exists(os.path.join(_system32(), "ping.exe.wine")):
+        winetest.reg("delete", *PING_OVERRIDE, "/f")
+        os.replace(os.path.join(_system32(), "ping.exe.wine"), os.path.join(_system32(), "ping.exe"))
+
+
+def ping_runs():
+    """The command lines of the stand-in ping's runs since use_ping_standin."""
     try:
-        with open(os.path.join(folder, "ping_runs.txt"), encoding="latin-1") as runs:
-            return sum(1 for line in runs if line.strip())
+        with open(os.path.join(_system32(), "ping_runs.txt"), encoding="latin-1") as runs:
+            return [line.rstrip("\n") for line in runs if line.strip()]
     except FileNotFoundError:
-        return 0
+        return []
+
+
+def plant_in(folder):
+    """Someone else's jvm.dll and ping.cmd in folder, each leaving planted_*_ran.txt when it runs."""
+    shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, "jvm.dll"))
+    with open(os.path.join(folder, "ping.cmd"), "w", newline="\r\n") as cmd:
+        cmd.write('@echo.>"%~dp0planted_ping_ran.txt"\n@exit /b 0\n')
+
+
+def planted_that_ran(folder):
+    return sorted(name for name in os.listdir(folder) if name.startswith("planted_") and name.endswith("_ran.txt"))
 
 
 # With this WINEDEBUG, Wine's ReportEventW (behind ReportEventA) writes each

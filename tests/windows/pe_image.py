@@ -56,3 +56,17 @@ def imported_dlls(data):
 # libgcc_s_seh-1, libwinpthread-1) and jvm.dll must not be among the imports.
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "user32.dll", "shell32.dll", "ntdll.dll",
                "ws2_32.dll", "version.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "userenv.dll"}
+
+
+def minimal_i386_dll():
+    """The bytes of a valid 32-bit (PE32, i386) DLL with one empty code section
+    and no entry point: what a 32-bit JRE's jvm.dll is to a 64-bit process,
+    made without a 32-bit toolchain or build."""
+    header_size = section_size = 0x200
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x2102)  # i386, executable, 32-bit, DLL
+    optional = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, section_size, 0, 0, 0, 0x1000, 0x1000,
+                           0x10000000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, 0x2000, header_size, 0, 2, 0,
+                           0x100000, 0x1000, 0x100000, 0x1000, 0, 16) + bytes(16 * 8)
+    section = struct.pack("<8sIIIIIIHHI", b".text", 1, 0x1000, section_size, header_size, 0, 0, 0, 0, 0x60000020)
+    headers = b"MZ" + bytes(0x3A) + struct.pack("<I", 0x40) + b"PE\0\0" + coff + optional + section
+    return headers.ljust(header_size, b"\0") + b"\xC3".ljust(section_size, b"\0")

@@ -61,7 +61,7 @@ protected:
         command.push_back(static_cast<char>(c));
       }
       commands_.push_back(command);
-      if (command.rfind("encrypt.bat", 0) == 0 && encrypt_writes_) {
+      if (command.rfind(".\\encrypt.bat", 0) == 0 && encrypt_writes_) {
         write_file("password.txt", encrypt_output_);
       }
       return command == fail_command_ ? 2 : 0;
@@ -83,12 +83,17 @@ protected:
       }
       return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
-    platform_.rename_file = [this](const char* from, const char* to) {
-      operations_.push_back(std::string("rename ") + from + " " + to);
-      return refuse_rename_ ? -1 : std::rename(local(from).c_str(), local(to).c_str());
+    platform_.replace_file = [this](const char* replaced, const char* replacement, std::string& reason) {
+      operations_.push_back(std::string("replace ") + replaced + " " + replacement);
+      reason = "Access is denied. (0x5)";
+      return !refuse_replace_ && std::rename(local(replacement).c_str(), local(replaced).c_str()) == 0;
     };
+    // In both records: where the window opens among the file operations and
+    // where it closes among the commands.
     platform_.ignore_interrupts = [this](bool ignore) {
-      commands_.push_back(ignore ? "interrupts ignored" : "interrupts restored");
+      const char* event = ignore ? "interrupts ignored" : "interrupts restored";
+      commands_.push_back(event);
+      operations_.push_back(event);
     };
     platform_.print = [this](const std::string& text) { output_ += text; };
     platform_.print_wide = [this](const wchar_t* text) {
@@ -161,7 +166,7 @@ protected:
   std::string encrypt_output_ = "ENC:secret\n";
   std::string fail_command_;
   std::string refuse_remove_;
-  bool refuse_rename_ = false;
+  bool refuse_replace_ = false;
   bool refuse_commit_ = false;
   bool full_temp_file_ = false;
 };
@@ -187,8 +192,8 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
   EXPECT_FALSE(exists("password.txt"));
   EXPECT_FALSE(exists("config/server.properties.tmp"));
   const std::vector<std::string> expected = {
-      "encrypt.bat password.txt -e \"a b&c\"",
-      "interrupts ignored",  // an interrupt between stop and start would leave the services stopped
+      ".\\encrypt.bat password.txt -e \"a b&c\"",
+      "interrupts ignored",  // from before the replace: no new configuration without the restart
       "net stop veltrixWebServer >> result.txt 2>&1",
       "net stop veltrixQuorvexAgent >> result.txt 2>&1",
       "net start veltrixQuorvexAgent >> result.txt 2>&1",
@@ -197,8 +202,8 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
       "remove .\\password.txt",  // before the script runs: none left from an earlier run
-      "remove .\\password.txt", "commit", "remove .\\config\\server.properties",
-      "rename .\\config\\server.properties.tmp .\\config\\server.properties"};
+      "remove .\\password.txt", "commit", "interrupts ignored",
+      "replace .\\config\\server.properties .\\config\\server.properties.tmp", "interrupts restored"};
   EXPECT_EQ(operations_, file_operations);
 }
 
@@ -216,7 +221,7 @@ TEST_F(ProductFolder, RefusedArgumentsRunNothing) {
     const wchar_t* password;
     const char* message_start;
   };
-  const std::wstring too_long(8164, L'p');  // its command line would be 8192 characters
+  const std::wstring too_long(8162, L'p');  // its command line would be 8192 characters
   for (const Case& c : {Case{L"adm\u0100", L"secret", "Error: the user name holds a character above"},
                         Case{L"admin\npassword=x", L"secret", "Error: the user name holds a line break"},
                         Case{L"ad\tmin", L"secret", "Error: the user name holds a line break"},
@@ -340,24 +345,20 @@ TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
   }
 }
 
-TEST_F(ProductFolder, DeleteFailureNamesTheNewConfiguration) {
+TEST_F(ProductFolder, ReplaceFailureKeepsTheNewConfigurationAndRestoresInterrupts) {
   write_file("config/server.properties", kOldConfig);
-  refuse_remove_ = kConfigFile;
+  refuse_replace_ = true;
   run({L"admin", L"secret"});
   EXPECT_EQ(output_,
-            "Error: could not delete .\\config\\server.properties; the new configuration is in "
-            ".\\config\\server.properties.tmp\n");
+            "Error: could not replace .\\config\\server.properties - Access is denied. (0x5); the new "
+            "configuration is in .\\config\\server.properties.tmp\n");
+  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
   EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
   EXPECT_TRUE(service_commands().empty());
+  EXPECT_EQ(operations_.back(), "interrupts restored");
 }
 
-TEST_F(ProductFolder, RenameFailureNamesTheNewConfiguration) {
-  write_file("config/server.properties", kOldConfig);
-  refuse_rename_ = true;
-  run({L"admin", L"secret"});
-  EXPECT_EQ(output_,
-            "Error: could not rename .\\config\\server.properties.tmp to .\\config\\server.properties; "
-            "the new configuration is in .\\config\\server.properties.tmp\n");
-  EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
-  EXPECT_TRUE(service_commands().empty());
+TEST(SystemReason, TextWithoutItsLineEndAndTheCode) {
+  EXPECT_EQ(system_reason("Access is denied.\r\n", 5), "Access is denied. (0x5)");
+  EXPECT_EQ(system_reason(nullptr, 0x4c8), "(0x4c8)");
 }

@@ -79,6 +79,11 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
       {"jvm not loaded, cut at the bound", jvm_not_loaded("Not found.\r\n", 126, longDirectory).text,
        cut(kGivenUp + "the library \"jvm\" cannot be loaded - Not found. (0x7e); searched first: " + longDirectory +
            ";" + longDirectory + "\\jre\\bin;" + longDirectory + "\\jre\\bin\\server")},
+      {"jvm library not loaded: its path fills the system's insert",
+       jvm_library_not_loaded("C:\\P\\jvm.dll", "%1 is not a valid Win32 application.\r\n", 193).text,
+       kGivenUp + "the library \"C:\\P\\jvm.dll\" cannot be loaded - C:\\P\\jvm.dll is not a valid Win32 application. (0xc1)"},
+      {"inserts without a value are left out", app_paths_key_not_opened("Key %1 %2!s!not found.\r\n", 2).text,
+       kGivenUp + "the registry key " + kKey + " cannot be opened - Key  not found. (0x2)"},
       {"no entry point", no_create_entry("C:\\Prog\\jre\\bin\\server\\jvm.dll").text,
        kGivenUp + "the library \"C:\\Prog\\jre\\bin\\server\\jvm.dll\" has no entry point \"JNI_CreateJavaVM\""},
       {"creation refused", jvm_creation_refused(-1).text, kGivenUp + "JNI_CreateJavaVM returned -1 (JNI_ERR)"},

@@ -42,6 +42,10 @@ TEST(SearchAndClassPath, ComposedFromTheInstallationDirectory) {
   std::string classPath;
   ASSERT_TRUE(compose_class_path("C:\\Prog", classPath));
   EXPECT_EQ(classPath, "C:\\Prog;C:\\Prog\\ostrel.jar;C:\\Prog\\Brantic.jar;");
+  // jvm.dll by full path, in the search path's order.
+  const std::vector<std::string> libraries = {"C:\\Prog\\jvm.dll", "C:\\Prog\\jre\\bin\\jvm.dll",
+                                              "C:\\Prog\\jre\\bin\\server\\jvm.dll"};
+  EXPECT_EQ(jvm_library_candidates("C:\\Prog"), libraries);
 }
 
 TEST(SearchAndClassPath, AnOldPathOfAnyLengthIsKeptWhole) {

@@ -62,6 +62,21 @@ class FullRun(unittest.TestCase):
         self.assertEqual(folder.read("net-calls.txt").splitlines()[-2:], [b"start " + AGENT.encode(),
                                                                           b"start " + WEB_SERVER.encode()])
 
+    def test_explicit_permission_on_the_configuration_is_kept(self):
+        if not winetest.ON_WINDOWS:
+            self.skipTest("Wine's ReplaceFileW keeps no permissions (the replace shows in the other runs)")
+        folder = ProductFolder("permissions")
+        config = folder.path("config/server.properties")
+
+        def local_service_entries():  # the explicit entry, not an inherited one "(I)"
+            shown = winetest.text(winetest.run(["icacls", config]).stdout)
+            return [line.split("LOCAL SERVICE:")[1] for line in shown.splitlines() if "LOCAL SERVICE:" in line]
+        self.assertEqual(winetest.run(["icacls", config, "/grant", "*S-1-5-19:(R)"]).returncode, 0)
+        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
+        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertEqual(folder.read("config/server.properties"), b"userid=admin\r\npassword=ENC:secret\r\n")
+
     def test_latin1_user_name_is_one_byte_per_character(self):
         folder = ProductFolder("latin1")
         self.assertEqual(folder.run("Jos\u00e9", "secret"), (0, SUCCESS))
@@ -102,10 +117,10 @@ class Passwords(unittest.TestCase):
         services.clear()
 
     def test_long_password(self):
-        # 8163 characters: the encrypt command is 8191, the longest the
+        # 8161 characters: the encrypt command is 8191, the longest the
         # interpreter takes (Wine's cmd warns that the line may be cut, and
         # runs it whole).
-        for length in [300, 8163]:
+        for length in [300, 8161]:
             with self.subTest(length=length):
                 password = "p" * length
                 folder = ProductFolder("long-password")

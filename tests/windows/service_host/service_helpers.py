@@ -132,52 +132,22 @@ def no_ostrad_left(timeout=15):
     return bool(winetest.wait_until(lambda: not ostrad_processes(), timeout, interval=0.3))
 
 
-# Under Wine the service starts in the Windows folder, and the command
-# interpreter looks in the current folder before the Path, so a ping.cmd there
-# is the service's "ping localhost". On Windows it starts in System32, where
-# the system's ping.exe comes first: there the service's own environment (the
-# "Environment" value of its key, which the SCM reads at each start) tells the
-# command interpreter to skip the current folder and puts marker_folder first
-# on the Path. The value is written before Ostrad -i creates the service; the
-# SCM keeps the values it finds in the key.
-def _windows_folder():
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows")
-
-
-def _service_ping_folder(marker_folder):
-    return marker_folder if winetest.ON_WINDOWS else _windows_folder()
-
-
+# The service's "ping localhost" is the system folder's ping.exe, which a test
+# replaces under Wine with the stand-in (see ostrad_fixture.use_ping_standin).
 def install_service_ping(marker_folder):
     """A probe that fails on its first run (leaving a marker in marker_folder)
     and succeeds afterwards: the start stays pending through one 10 s pause."""
-    marker = winetest.windows_path(os.path.join(marker_folder, "probe-failed-once"))
-    with open(os.path.join(_service_ping_folder(marker_folder), "ping.cmd"), "w", newline="\r\n") as script:
-        script.write('@echo off\nif exist "%s" exit /b 0\necho.>"%s"\nexit /b 1\n' % (marker, marker))
-    if winetest.ON_WINDOWS:
-        system_root = os.environ["SystemRoot"]
-        path = ";".join([winetest.windows_path(marker_folder), system_root + "\\System32", system_root])
-        code, out = winetest.reg("add", SERVICE_KEY, "/v", "Environment", "/t", "REG_MULTI_SZ", "/s", "|",
-                                 "/d", "NoDefaultCurrentDirectoryInExePath=1|PATH=" + path, "/f")
-        if code != 0:
-            raise RuntimeError("reg add of the service's Environment failed: " + out)
+    fx.use_ping_standin(status=1, once_marker=os.path.join(marker_folder, "probe-failed-once"))
 
 
 def answer_service_ping():
     """Under Wine: the service's "ping localhost" answers at once, so that a
     start takes no more than the host's own time."""
-    with open(os.path.join(_windows_folder(), "ping.cmd"), "w", newline="\r\n") as script:
-        script.write("@exit /b 0\n")
+    fx.use_ping_standin(status=0)
 
 
 def remove_service_ping():
-    if winetest.ON_WINDOWS:
-        winetest.reg("delete", SERVICE_KEY, "/v", "Environment", "/f")
-        return  # the ping.cmd stays in the test's own work folder
-    try:
-        os.remove(os.path.join(_windows_folder(), "ping.cmd"))
-    except FileNotFoundError:
-        pass
+    fx.restore_system_ping()
 
 
 def event_source():

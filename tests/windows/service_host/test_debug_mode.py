@@ -1,6 +1,7 @@
 """Ostrad -d under Wine with the stand-in JVM: the start, the JVM's options,
 the agent thread, Ctrl+C, and every way the start can fail."""
 import os
+import re
 import time
 import unittest
 
@@ -14,19 +15,26 @@ EVENTS_SHOWN = {"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}
 
 
 class DebugHost:
-    """One "Ostrad -d" run in a fresh installation, with a quick succeeding
-    ping in its current directory (the real one takes seconds)."""
+    """One "Ostrad -d" run in a fresh installation, with the stand-in ping
+    (the real one takes seconds) answering with ping_status."""
 
     def __init__(self, name, scenario=None, dll="fake", register=fx.register_installation, ping_status=0,
-                 env=None, **tunables):
+                 env=None, planted=False, **tunables):
         """register: what writes the App Paths key for the installation
-        folder before the start (None: the key stays missing)."""
+        folder before the start (None: the key stays missing). ping_status
+        None: the system's own ping. planted: someone else's jvm.dll and
+        ping.cmd in the folder the host starts in."""
         self.work = fx.work_folder(name)
         self.install = fx.make_installation(os.path.join(self.work, "Pelmora"), scenario, dll, **tunables)
         fx.unregister_installation()
         if register:
             register(self.install)
-        fx.set_failing_ping(self.work, exit_code=ping_status)
+        if ping_status is None:
+            fx.restore_system_ping()
+        else:
+            fx.use_ping_standin(ping_status)
+        if planted:
+            fx.plant_in(self.work)
         self.process = fx.start_debug_host(self.work, env=env)
         self.stdout = self.stderr = ""
 
@@ -46,9 +54,14 @@ class DebugHost:
         fx.send_ctrl_c(self.process)
 
     def finish(self, timeout=30):
-        """Waits for the process to end; returns its exit status."""
+        """Waits for the process to end; returns its exit status. The system's
+        ping (Windows', or Wine's for ping_status None) answers first on the
+        console: its lines are kept apart in ping_output."""
         out, err = self.process.communicate(timeout=timeout)
         self.stdout, self.stderr = winetest.text(out), winetest.text(err)
+        ping = re.match(r"\n?Pinging .*?Average = \d+ms\n", self.stdout, re.S)
+        self.ping_output = ping.group(0) if ping else ""
+        self.stdout = self.stdout[len(self.ping_output):]
         return self.process.returncode
 
     def kill(self):
@@ -60,6 +73,7 @@ class DebugHost:
 class ForegroundRun(unittest.TestCase):
     def tearDown(self):
         fx.unregister_installation()
+        fx.restore_system_ping()
 
     def test_start_then_ctrl_c_calls_cleanup_and_ends_with_status_0(self):
         events = fx.EventCapture()
@@ -112,6 +126,18 @@ class ForegroundRun(unittest.TestCase):
         self.assertEqual(fx.events(journal, "jvm_console_event"), [])
         self.assertEqual(fx.events(journal, "destroy_vm"), [])
         self.assertEqual(fx.events(journal, "call_from_unattached_thread"), [])
+
+    def test_nothing_planted_in_the_current_folder_runs(self):
+        host = DebugHost("planted", ping_status=None, planted=True)
+        host.wait_for("main_entered", 60)
+        host.ctrl_c()
+        self.assertEqual(host.finish(), 0)
+        self.assertEqual(fx.planted_that_ran(host.work), [])
+        # The installation's JVM was loaded and created...
+        self.assertEqual(len(fx.events(host.journal(), "create_vm")), 1)
+        # ...after the system's ping had answered, on the host's console.
+        self.assertIn("Ping statistics", host.ping_output)
+        self.assertEqual(host.stdout, STOPPING)
 
     def test_agent_main_returning_by_itself_ends_the_run_without_cleanup(self):
         host = DebugHost("returns", scenario="returns")
@@ -176,17 +202,18 @@ class ForegroundRun(unittest.TestCase):
 class StopAtAnyMoment(unittest.TestCase):
     def tearDown(self):
         fx.unregister_installation()
+        fx.restore_system_ping()
 
     def test_ctrl_c_during_the_probe_gives_the_start_up_at_once(self):
         events = fx.EventCapture()
         host = DebugHost("stop_in_probe", ping_status=1, env=EVENTS_SHOWN)
-        self.assertTrue(winetest.wait_until(lambda: fx.ping_runs(host.work) >= 1, 30))
+        self.assertTrue(winetest.wait_until(lambda: len(fx.ping_runs()) >= 1, 30))
         stopped_at = time.monotonic()
         host.ctrl_c()
         self.assertEqual(host.finish(timeout=30), 0)
         self.assertLess(time.monotonic() - stopped_at, 8, "the probe's pause was not cut short")
         self.assertEqual((host.stdout, events.split(host.stderr)), (STOPPING, ([], [])))
-        self.assertEqual(fx.ping_runs(host.work), 1)
+        self.assertEqual(fx.ping_runs(), ["ping localhost"])  # by its own name, no interpreter
         self.assertEqual(fx.events(host.journal(), "create_vm"), [])
 
     def test_ctrl_c_during_jvm_creation_never_launches_the_agent(self):
@@ -238,6 +265,10 @@ def directory(host):
     return winetest.windows_path(host.install)
 
 
+def jvm_path(host):
+    return directory(host) + "\\jre\\bin\\server\\jvm.dll"
+
+
 def journal_is_empty(test, host):
     test.assertEqual(host.journal(), [])
 
@@ -284,6 +315,10 @@ GIVEN_UP_CASES = [
     ("missing jvm library", dict(dll=None),
      lambda host: (GIVEN_UP + 'the library "jvm" cannot be loaded - ', 0x7e,
                    "; searched first: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
+    ("32-bit jvm library", dict(dll="i386"),
+     lambda host: GIVEN_UP + 'the library "{0}" cannot be loaded - {1} (0xc1)'.format(
+         jvm_path(host), ("%s is not a valid Win32 application." if winetest.ON_WINDOWS else "Bad EXE format for %s.")
+         % jvm_path(host)), None),
     ("library without the creation entry", dict(dll="noentry"),
      lambda host: GIVEN_UP + 'the library "%s" has no entry point "JNI_CreateJavaVM"'
      % fx.events(host.journal(), "dll_loaded")[0]["text"], loaded_library_only),
@@ -305,6 +340,7 @@ class StartGivenUp(unittest.TestCase):
 
     def tearDown(self):
         fx.unregister_installation()
+        fx.restore_system_ping()
 
     def test_each_cause_ends_the_run_with_its_one_event(self):
         for index, (case, arguments, expected_text, check) in enumerate(GIVEN_UP_CASES):
