@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "JvmServices.h"
 #include "agent_jni.h"

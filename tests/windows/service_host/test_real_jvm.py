@@ -67,7 +67,7 @@ def read_record(install):
 # The scenarios: how the agent is started, then how it is stopped. A start
 # returns what its stop needs; each checks the host's console text.
 def start_foreground(test, install):
-    host = fx.start_debug_host(os.path.dirname(install))  # no ping.cmd there: the real probe
+    host = fx.start_debug_host(os.path.dirname(install))  # the system's own ping: the real probe
     test.addCleanup(lambda: host.poll() is None and host.kill())
     return host
 
