@@ -161,44 +161,42 @@ def jvm_options(journal):
 PING_OVERRIDE = (r"HKCU\Software\Wine\DllOverrides", "/v", "ping.exe")
 
 
-def _system32():
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+def _system32(name):
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32", name)
 
 
 def use_ping_standin(status=0, once_marker=None):
     """The probe's ping exits with status (0: answered); with once_marker (a
-    path) only until that file exists, which its first run creates. On
-    Windows the system's ping answers; a test that needs another status is skipped."""
+    path) only until its first run has created that file. On Windows the
+    system's ping answers; a test that needs another status is skipped."""
     if winetest.ON_WINDOWS:
         if status == 0 and once_marker is None:
             return
         raise unittest.SkipTest("a failing ping needs the stand-in in the system folder, "
                                 "which a test can replace only in its Wine prefix")
-    ping = os.path.join(_system32(), "ping.exe")
-    if not os.path.exists(ping + ".wine"):
-        shutil.copyfile(ping, ping + ".wine")
+    if not os.path.exists(_system32("ping.exe.wine")):
+        shutil.copyfile(_system32("ping.exe"), _system32("ping.exe.wine"))
         winetest.reg("add", *PING_OVERRIDE, "/d", "native", "/f")
-    shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), ping)
-    with open(os.path.join(_system32(), "ping_standin.cfg"), "w") as config:
+    shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), _system32("ping.exe"))
+    with open(_system32("ping_standin.cfg"), "w") as config:
         config.write("status=%d\nonce_marker=%s\n" % (status, winetest.windows_path(once_marker) if once_marker else ""))
-    if os.path.exists(os.path.join(_system32(), "ping_runs.txt")):
-        os.remove(os.path.join(_system32(), "ping_runs.txt"))
+    if os.path.exists(_system32("ping_runs.txt")):
+        os.remove(_system32("ping_runs.txt"))
 
 
 def restore_system_ping():
     """Puts the system's own ping back, if it was replaced."""
-    if not winetest.ON_WINDOWS and os.path.exists(os.path.join(_system32(), "ping.exe.wine")):
+    if not winetest.ON_WINDOWS and os.path.exists(_system32("ping.exe.wine")):
         winetest.reg("delete", *PING_OVERRIDE, "/f")
-        os.replace(os.path.join(_system32(), "ping.exe.wine"), os.path.join(_system32(), "ping.exe"))
+        os.replace(_system32("ping.exe.wine"), _system32("ping.exe"))
 
 
 def ping_runs():
     """The command lines of the stand-in ping's runs since use_ping_standin."""
-    try:
-        with open(os.path.join(_system32(), "ping_runs.txt"), encoding="latin-1") as runs:
-            return [line.rstrip("\n") for line in runs if line.strip()]
-    except FileNotFoundError:
+    if not os.path.exists(_system32("ping_runs.txt")):
         return []
+    with open(_system32("ping_runs.txt"), encoding="latin-1") as runs:
+        return [line.rstrip("\n") for line in runs if line.strip()]
 
 
 def plant_in(folder):

@@ -1,13 +1,11 @@
 // Stand-in for system32\ping.exe in a test's Wine prefix. ping_standin.cfg
-// beside it: "status=<n>" (exit status, default 0: answered) and
+// beside it: "status=<n>" (exit status, default 0: answered), then
 // "once_marker=<path>" (that status only while <path> is missing; the run
 // creates it). Each run appends its command line to ping_runs.txt beside it.
 
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 int main() {
@@ -20,18 +18,13 @@ int main() {
     std::fclose(runs);
   }
   int status = 0;
-  char line[1024];
-  std::string marker;
+  char marker[MAX_PATH] = "";
   if (std::FILE* config = std::fopen((folder + "ping_standin.cfg").c_str(), "r")) {
-    while (std::fgets(line, sizeof line, config) != nullptr) {
-      line[std::strcspn(line, "\r\n")] = '\0';
-      if (std::strncmp(line, "status=", 7) == 0) status = std::atoi(line + 7);
-      if (std::strncmp(line, "once_marker=", 12) == 0) marker = line + 12;
-    }
+    if (std::fscanf(config, "status=%d\nonce_marker=%259[^\r\n]", &status, marker) < 1) status = 0;
     std::fclose(config);
   }
-  if (marker.empty()) return status;
-  if (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
-  if (std::FILE* created = std::fopen(marker.c_str(), "w")) std::fclose(created);
+  if (marker[0] == '\0') return status;
+  if (GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) return 0;
+  if (std::FILE* created = std::fopen(marker, "w")) std::fclose(created);
   return status;
 }
