@@ -30,36 +30,21 @@ void pass_turn(StatusReporter& reporter) {
   reporter.turnPassed.notify_all();
 }
 
-// Passes a report's turn on when it goes out of scope, however the send and
-// the error hook ended: a report that kept its turn would hold every later
-// one, the stopped report included, for ever.
-class TurnHolder {
- public:
-  TurnHolder(StatusReporter& reporter, std::unique_lock<std::mutex>& guard) : reporter_(reporter), guard_(guard) {}
-  TurnHolder(const TurnHolder&) = delete;
-  TurnHolder& operator=(const TurnHolder&) = delete;
-  ~TurnHolder() { pass(); }
-  void pass() {
-    if (passed_) return;
-    if (!guard_.owns_lock()) guard_.lock();
-    pass_turn(reporter_);
-    passed_ = true;
-  }
-
- private:
-  StatusReporter& reporter_;
-  std::unique_lock<std::mutex>& guard_;
-  bool passed_ = false;
-};
-
-// A send that throws counts as a failed send: its exception must not cross
-// the platform's callbacks (control and console handlers).
+// Sends the record and tells the error hook of a failure. Never throws: a
+// throwing send counts as failed, and whatever the hook does, the report
+// passes its turn on (a kept turn would hold every later report, the stopped
+// one included, for ever) and no exception crosses the platform's callbacks.
 bool send_once(const StatusReporter& reporter, const ServiceStatusRecord& filled) {
+  bool sent = false;
   try {
-    return reporter.send && reporter.send(filled);
+    sent = reporter.send && reporter.send(filled);
   } catch (...) {
-    return false;
   }
+  try {
+    if (!sent && reporter.errorHook) reporter.errorHook("SetServiceStatus");
+  } catch (...) {
+  }
+  return sent;
 }
 
 // Fills under the lock, waits for this report's turn, sends without the lock.
@@ -71,11 +56,13 @@ bool fill_and_send(StatusReporter& reporter, std::unique_lock<std::mutex>& guard
   reporter.stoppedFilled = reporter.stoppedFilled || stopped;
   const std::uint64_t turn = reporter.nextTurn++;
   reporter.turnPassed.wait(guard, [&] { return reporter.sendingTurn == turn; });
-  TurnHolder holder(reporter, guard);
-  if (stopped) holder.pass();
+  if (stopped) pass_turn(reporter);
   guard.unlock();
   const bool sent = send_once(reporter, filled);
-  if (!sent && reporter.errorHook) reporter.errorHook("SetServiceStatus");
+  if (!stopped) {
+    guard.lock();
+    pass_turn(reporter);
+  }
   return sent;
 }
 

@@ -21,18 +21,14 @@ class DebugHost:
     def __init__(self, name, scenario=None, dll="fake", register=fx.register_installation, ping_status=0,
                  env=None, planted=False, **tunables):
         """register: what writes the App Paths key for the installation
-        folder before the start (None: the key stays missing). ping_status
-        None: the system's own ping. planted: someone else's jvm.dll and
-        ping.cmd in the folder the host starts in."""
+        folder before the start (None: the key stays missing). planted:
+        someone else's jvm.dll and ping.cmd in the folder the host starts in."""
         self.work = fx.work_folder(name)
         self.install = fx.make_installation(os.path.join(self.work, "Pelmora"), scenario, dll, **tunables)
         fx.unregister_installation()
         if register:
             register(self.install)
-        if ping_status is None:
-            fx.restore_system_ping()
-        else:
-            fx.use_ping_standin(ping_status)
+        fx.use_ping_standin(ping_status)
         if planted:
             fx.plant_in(self.work)
         self.process = fx.start_debug_host(self.work, env=env)
@@ -54,14 +50,12 @@ class DebugHost:
         fx.send_ctrl_c(self.process)
 
     def finish(self, timeout=30):
-        """Waits for the process to end; returns its exit status. The system's
-        ping (Windows', or Wine's for ping_status None) answers first on the
-        console: its lines are kept apart in ping_output."""
+        """Waits for the process to end; returns its exit status. stdout is
+        the host's own output: on Windows the system's ping answers first on
+        the console, and its lines are left out."""
         out, err = self.process.communicate(timeout=timeout)
-        self.stdout, self.stderr = winetest.text(out), winetest.text(err)
-        ping = re.match(r"\n?Pinging .*?Average = \d+ms\n", self.stdout, re.S)
-        self.ping_output = ping.group(0) if ping else ""
-        self.stdout = self.stdout[len(self.ping_output):]
+        self.stdout = re.sub(r"\A\n?Pinging .*?Average = \d+ms\n", "", winetest.text(out), flags=re.S)
+        self.stderr = winetest.text(err)
         return self.process.returncode
 
     def kill(self):
@@ -128,16 +122,15 @@ class ForegroundRun(unittest.TestCase):
         self.assertEqual(fx.events(journal, "call_from_unattached_thread"), [])
 
     def test_nothing_planted_in_the_current_folder_runs(self):
-        host = DebugHost("planted", ping_status=None, planted=True)
+        host = DebugHost("planted", planted=True)
         host.wait_for("main_entered", 60)
         host.ctrl_c()
-        self.assertEqual(host.finish(), 0)
+        self.assertEqual((host.finish(), host.stdout), (0, STOPPING))
         self.assertEqual(fx.planted_that_ran(host.work), [])
-        # The installation's JVM was loaded and created...
+        # The installation's JVM was created, after the system folder's ping answered.
         self.assertEqual(len(fx.events(host.journal(), "create_vm")), 1)
-        # ...after the system's ping had answered, on the host's console.
-        self.assertIn("Ping statistics", host.ping_output)
-        self.assertEqual(host.stdout, STOPPING)
+        if not winetest.ON_WINDOWS:
+            self.assertEqual(fx.ping_runs(), ["ping localhost"])
 
     def test_agent_main_returning_by_itself_ends_the_run_without_cleanup(self):
         host = DebugHost("returns", scenario="returns")

@@ -441,9 +441,8 @@ jint JNICALL DetachCurrentThread(JavaVM*) {
   {
     StateGuard guard;
     wasAttached = attachedThreads.erase(GetCurrentThreadId()) != 0;
-    const auto found = pendingExceptions.find(GetCurrentThreadId());
-    if (found != pendingExceptions.end()) uncaught = found->second;
-    if (found != pendingExceptions.end()) pendingExceptions.erase(found);
+    uncaught = pendingExceptions[GetCurrentThreadId()];
+    pendingExceptions.erase(GetCurrentThreadId());
   }
   const bool pending = !uncaught.exceptionClass.empty();
   journal("detach result=0 attached=%d pending_exception=%d", wasAttached ? 1 : 0, pending ? 1 : 0);
