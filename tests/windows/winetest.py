@@ -74,7 +74,8 @@ class _SkipListingResult(unittest.TextTestResult):
     def printErrors(self):
         super().printErrors()
         for test, reason in self.skipped:
-            self.stream.writeln("SKIPPED: %s: %s" % (test.id().removeprefix("__main__."), " ".join(reason.split())))
+            name = test.id().removeprefix("__main__.")
+            self.stream.writeln("SKIPPED: %s: %s" % (name, " ".join(reason.split())))
         self.stream.flush()
 
 
