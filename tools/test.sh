@@ -33,6 +33,12 @@ for workflow in .github/workflows/*.yml; do
   fi
 done
 
+# The gate that lists the tests not run and the skips inside the scripts, on
+# made-up ctest runs as Windows and a forced-colour terminal write them.
+echo "== gate: tools/check-not-run.sh"
+tools/check-not-run-test.sh 2>&1 | tee "$logs/gate.txt"
+[ "${PIPESTATUS[0]}" = 0 ] || status=1
+
 # The release folder that the Windows workflow makes from its MSVC builds,
 # made here by the same script from the mingw builds.
 echo "== package: dist/ (tools/package.sh)"
@@ -57,8 +63,10 @@ run_layer() { # preset label [pattern of the tests that may be not run on this h
     echo "test layer $2 ($1): no test ran or a test failed"
     status=1
   fi
-  # Each test not run, with its reason; one that must run here fails the layer.
-  tools/check-not-run.sh "$log" "build/$1" "$may_skip" | sed "s/^\([^ ]\)/test layer $2 ($1): \1/" | tee -a "$log"
+  # Each test not run and each skip inside a script, with its reason; one that
+  # is not expected under Wine fails the layer.
+  tools/check-not-run.sh --expected-skips tests/windows/skips-expected-under-wine.txt \
+    "$log" "build/$1" "$may_skip" | sed "s/^\([^ ]\)/test layer $2 ($1): \1/" | tee -a "$log"
   [ "${PIPESTATUS[0]}" = 0 ] || status=1
 }
 # Each host runs one build of Kestrune under Wine; the other build's scripts
@@ -81,7 +89,7 @@ tools/stress-service.sh --cycles 12 2>&1 | tee "$logs/stress-service.log"
 [ "${PIPESTATUS[0]}" = 0 ] || { echo "stress: the service hung or was left running"; status=1; }
 
 # CTest counts a skipped test among the passed ones: here it is "not run".
-passed=0; failed=0; not_run=0
+passed=0; failed=0; not_run=0; skips=0
 for log in "$logs"/*.log; do
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -1)
   [ -n "$line" ] || continue
@@ -89,12 +97,13 @@ for log in "$logs"/*.log; do
   bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
   skipped=$(skipped_tests "$log" | wc -l)
   passed=$((passed + total - bad - skipped)); failed=$((failed + bad)); not_run=$((not_run + skipped))
+  skips=$((skips + $(grep -c 'skipped here' "$log")))
 done
 if [ "$KORVANE_WINE_I386" = yes ]; then
   kestrune="Kestrune ran as the 32-bit Kestrune.exe ($KORVANE_WINE_WHY)"
 else
   kestrune="$KORVANE_WINE_WHY: Kestrune's behaviour checked on its x86-64 build"
 fi
-echo "all layers: $passed passed, $failed failed, $not_run not run; $kestrune"
+echo "all layers: $passed passed, $failed failed, $not_run not run, $skips skipped inside scripts; $kestrune"
 [ "$failed" = 0 ] || status=1
 exit $status

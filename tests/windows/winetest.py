@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import time
+import unittest
 
 ON_WINDOWS = sys.platform == "win32"
 PREFIX = os.environ.get("WINEPREFIX", "")
@@ -64,6 +65,23 @@ SC_HAS_QC = ON_WINDOWS
 SCM_KEEPS_FAILURE_ACTIONS = ON_WINDOWS
 # The console event that interrupt() delivers (see there).
 INTERRUPT_EVENT = "CTRL_BREAK_EVENT" if ON_WINDOWS else "CTRL_C_EVENT"
+
+
+class _SkipListingResult(unittest.TextTestResult):
+    """After the run, one line per skipped test or subtest, "SKIPPED: <test>:
+    <reason>", which tools/check-not-run.sh checks against the skips expected
+    on the host (unittest's own summary only counts them)."""
+    def printErrors(self):
+        super().printErrors()
+        for test, reason in self.skipped:
+            name = test.id().removeprefix("__main__.")
+            self.stream.writeln("SKIPPED: %s: %s" % (name, " ".join(reason.split())))
+        self.stream.flush()
+
+
+# Every script ends in unittest.main(), whose runner takes its result class
+# from here.
+unittest.TextTestRunner.resultclass = _SkipListingResult
 
 
 def skip_script(reason):
