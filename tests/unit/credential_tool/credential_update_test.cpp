@@ -54,6 +54,11 @@ protected:
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
+    platform_.prepare_commands = [this](std::string& reason) {
+      reason = "Not enough memory resources are available to process this command. (0x8)";
+      if (!refuse_prepare_) operations_.push_back("commands prepared");
+      return !refuse_prepare_;
+    };
     platform_.run_command = [this](const std::wstring& wide_command) {
       std::string command;  // one byte per character, as the arguments allow
       for (wchar_t c : wide_command) {
@@ -67,10 +72,12 @@ protected:
       return command == fail_command_ ? 2 : 0;
     };
     platform_.open_file = [this](const char* path, const char* mode) {
-      if (full_temp_file_ && std::string(path) == kConfigTempFile) {
-        return std::fopen("/dev/full", mode);
-      }
       return std::fopen(local(path).c_str(), mode);
+    };
+    platform_.create_file_like = [this](const char* path, const char* like) -> std::FILE* {
+      operations_.push_back(std::string("create ") + path + " like " + like);
+      if (refuse_create_) return nullptr;
+      return full_temp_file_ ? std::fopen("/dev/full", "w") : std::fopen(local(path).c_str(), "wx");
     };
     platform_.commit_file = [this](std::FILE*) {
       operations_.push_back("commit");
@@ -83,10 +90,18 @@ protected:
       }
       return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
-    platform_.replace_file = [this](const char* replaced, const char* replacement, std::string& reason) {
-      operations_.push_back(std::string("replace ") + replaced + " " + replacement);
-      reason = "Access is denied. (0x5)";
-      return !refuse_replace_ && std::rename(local(replacement).c_str(), local(replaced).c_str()) == 0;
+    // The states that the system documents for a replace with a backup name.
+    platform_.replace_file = [this](const char* replaced, const char* replacement, const char* backup,
+                                    std::string& reason) -> unsigned long {
+      operations_.push_back(std::string("replace ") + replaced + " " + replacement + " " + backup);
+      reason = replace_reason_;
+      if (replace_failure_ == 0 || replace_failure_ == 1177) {
+        EXPECT_EQ(std::rename(local(replaced).c_str(), local(backup).c_str()), 0);
+      }
+      if (replace_failure_ == 0) {
+        EXPECT_EQ(std::rename(local(replacement).c_str(), local(replaced).c_str()), 0);
+      }
+      return replace_failure_;
     };
     // In both records: where the window opens among the file operations and
     // where it closes among the commands.
@@ -166,7 +181,10 @@ protected:
   std::string encrypt_output_ = "ENC:secret\n";
   std::string fail_command_;
   std::string refuse_remove_;
-  bool refuse_replace_ = false;
+  unsigned long replace_failure_ = 0;
+  std::string replace_reason_;
+  bool refuse_prepare_ = false;
+  bool refuse_create_ = false;
   bool refuse_commit_ = false;
   bool full_temp_file_ = false;
 };
@@ -201,9 +219,13 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
       "interrupts restored"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
+      "commands prepared",  // before the first command
       "remove .\\password.txt",  // before the script runs: none left from an earlier run
-      "remove .\\password.txt", "commit", "interrupts ignored",
-      "replace .\\config\\server.properties .\\config\\server.properties.tmp", "interrupts restored"};
+      "remove .\\password.txt",
+      "remove .\\config\\server.properties.tmp",  // never written into: it may be a link to another file
+      "create .\\config\\server.properties.tmp like .\\config\\server.properties", "commit", "interrupts ignored",
+      "replace .\\config\\server.properties .\\config\\server.properties.tmp .\\config\\server.properties.bak",
+      "remove .\\config\\server.properties.bak", "interrupts restored"};
   EXPECT_EQ(operations_, file_operations);
 }
 
@@ -247,6 +269,13 @@ TEST_F(ProductFolder, MissingEncryptOutputWithAStaleOneLeft) {
   EXPECT_FALSE(exists("password.txt"));
 }
 
+TEST_F(ProductFolder, CommandInterpreterThatCannotBeSetUpRunsNothing) {
+  refuse_prepare_ = true;
+  expect_failure("Error: could not make the commands use the system's command interpreter - Not enough memory "
+                 "resources are available to process this command. (0x8); nothing was changed\n");
+  EXPECT_TRUE(commands_.empty());
+}
+
 TEST_F(ProductFolder, StalePasswordFileThatCannotBeDeleted) {
   write_file("password.txt", "ENC:stale\n");
   refuse_remove_ = kPasswordFile;
@@ -286,20 +315,41 @@ TEST_F(ProductFolder, ConfigurationWithoutAKeyLineIsKept) {
                  "userid=old\npassword : old\n");
 }
 
-TEST_F(ProductFolder, PasswordFileThatCannotBeDeletedIsPointedOut) {
-  write_file("config/server.properties", kOldConfig);
-  refuse_remove_ = kPasswordFile;
-  run({L"admin", L"secret"});
-  EXPECT_EQ(output_, "Warning: could not delete .\\password.txt, which holds the encrypted password; delete it "
-                     "by hand\nCredentials Successfully changed\n");
-  EXPECT_TRUE(exists("password.txt"));
+// Files that hold the encrypted password, left behind with a warning.
+TEST_F(ProductFolder, FilesThatCannotBeDeletedArePointedOut) {
+  struct Case {
+    const char* file;
+    const char* relative;
+    const char* warning;
+  };
+  for (const Case& c : {Case{kPasswordFile, "password.txt",
+                             "Warning: could not delete .\\password.txt, which holds the encrypted password; delete "
+                             "it by hand\n"},
+                        Case{kConfigBackupFile, "config/server.properties.bak",
+                             "Warning: could not delete .\\config\\server.properties.bak, the old configuration "
+                             "with its encrypted password; delete it by hand\n"}}) {
+    write_file("config/server.properties", kOldConfig);
+    refuse_remove_ = c.file;
+    output_.clear();
+    run({L"admin", L"secret"});
+    EXPECT_EQ(output_, std::string(c.warning) + "Credentials Successfully changed\n");
+    EXPECT_TRUE(exists(c.relative));
+    std::remove(local(c.file).c_str());
+  }
 }
 
 TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {
-  ASSERT_EQ(mkdir((root_ + "/config/server.properties.tmp").c_str(), 0700), 0);
-  write_file("config/server.properties", kOldConfig);
+  refuse_create_ = true;
+  expect_failure("Error: reinstall package\n");
+  // One left from before that cannot be deleted: nothing is written into it.
+  refuse_create_ = false;
+  refuse_remove_ = kConfigTempFile;
+  write_file("config/server.properties.tmp", "someone else's\n");
+  output_.clear();
   run({L"admin", L"secret"});
-  EXPECT_EQ(output_, "Error: reinstall package\n");
+  EXPECT_EQ(output_, "Error: could not delete .\\config\\server.properties.tmp, left by an earlier run; "
+                     ".\\config\\server.properties is unchanged\n");
+  EXPECT_EQ(read_file("config/server.properties.tmp"), "someone else's\n");
   EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
   EXPECT_TRUE(service_commands().empty());
 }
@@ -345,17 +395,37 @@ TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
   }
 }
 
-TEST_F(ProductFolder, ReplaceFailureKeepsTheNewConfigurationAndRestoresInterrupts) {
-  write_file("config/server.properties", kOldConfig);
-  refuse_replace_ = true;
-  run({L"admin", L"secret"});
-  EXPECT_EQ(output_,
-            "Error: could not replace .\\config\\server.properties - Access is denied. (0x5); the new "
-            "configuration is in .\\config\\server.properties.tmp\n");
-  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
-  EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
-  EXPECT_TRUE(service_commands().empty());
-  EXPECT_EQ(operations_.back(), "interrupts restored");
+// Each failure leaves both configurations under names the message gives.
+TEST_F(ProductFolder, ReplaceFailureKeepsBothConfigurationsAndRestoresInterrupts) {
+  struct Case {
+    unsigned long code;
+    const char* reason;
+    const char* old_config_in;
+    const char* message_end;
+  };
+  const std::string still = "; the old configuration is still in .\\config\\server.properties, the new one is in "
+                            ".\\config\\server.properties.tmp\n";
+  for (const Case& c :
+       {Case{5, "Access is denied. (0x5)", "config/server.properties", still.c_str()},
+        Case{1176, "Unable to move the replacement file to the file to be replaced. (0x498)",
+             "config/server.properties", still.c_str()},
+        Case{1177, "Unable to move the replacement file to the file to be replaced. (0x499)",
+             "config/server.properties.bak",
+             "; the old configuration is now in .\\config\\server.properties.bak and the new one in "
+             ".\\config\\server.properties.tmp: rename one of them to .\\config\\server.properties\n"}}) {
+    std::remove(local(kConfigBackupFile).c_str());
+    write_file("config/server.properties", kOldConfig);
+    replace_failure_ = c.code;
+    replace_reason_ = c.reason;
+    output_.clear();
+    run({L"admin", L"secret"});
+    EXPECT_EQ(output_, std::string("Error: could not replace .\\config\\server.properties - ") + c.reason +
+                           c.message_end);
+    EXPECT_EQ(read_file(c.old_config_in), kOldConfig);
+    EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
+    EXPECT_TRUE(service_commands().empty());
+    EXPECT_EQ(operations_.back(), "interrupts restored");
+  }
 }
 
 TEST(SystemReason, TextWithoutItsLineEndAndTheCode) {

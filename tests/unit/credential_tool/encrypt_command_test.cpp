@@ -1,4 +1,5 @@
 #include "encrypt_command.h"
+#include "interpreter_path.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,15 @@ TEST(EncryptCommand, CommandLongerThanTheInterpreterTakesIsRefused) {
   EXPECT_EQ(refusal_for(std::string(8162, 'p')), too_long);
   EXPECT_EQ(refusal_for(std::string(8159, 'p') + "\xe9"), too_long);
   EXPECT_EQ(refusal_for(std::string(100000, 'p')), too_long);
+}
+
+// Only a COMSPEC that cannot depend on the current drive or folder is used.
+TEST(InterpreterPath, OnlyAFullPathIsTaken) {
+  for (const wchar_t* full : {L"C:\\Windows\\system32\\cmd.exe", L"d:/tools/cmd.exe", L"\\\\server\\share\\cmd.exe"}) {
+    EXPECT_TRUE(is_fully_qualified(full)) << full;
+  }
+  for (const wchar_t* partial : {L"", L"cmd.exe", L".\\cmd.exe", L"\\cmd.exe", L"C:cmd.exe", L"C:", L"1:\\cmd.exe",
+                                 L"\\\\\\cmd.exe"}) {
+    EXPECT_FALSE(is_fully_qualified(partial)) << partial;
+  }
 }
