@@ -2,7 +2,7 @@
 
 Environment (set by CMake): KESTRUNE_BUILD ("i386": the shipped program,
 "x86-64": its test build), KESTRUNE_EXE, STANDIN_SERVICE_EXE,
-RECORDING_PROGRAM_EXE, STANDIN_ENCRYPT_BAT, KESTRUNE_TEST_WORK.
+STANDIN_ENCRYPT_BAT, KESTRUNE_TEST_WORK.
 
 A script that imports this module runs only the build this host can run, and
 says which one and why; the other build's scripts end as not run.
@@ -27,9 +27,6 @@ else:
 
 KESTRUNE_EXE = os.environ["KESTRUNE_EXE"]
 STANDIN_SERVICE_EXE = os.environ["STANDIN_SERVICE_EXE"]
-# Appends its command line to "<its own path>.ran": planted under a name that
-# must never run.
-RECORDING_PROGRAM_EXE = os.environ["RECORDING_PROGRAM_EXE"]
 STANDIN_ENCRYPT_BAT = os.environ["STANDIN_ENCRYPT_BAT"]
 WORK = os.environ["KESTRUNE_TEST_WORK"]
 
@@ -75,9 +72,8 @@ def ansi_bytes_of(text, env=None):
 def access_list(path):
     """Windows only: the entries that icacls shows for a file, without its name."""
     path = os.path.normpath(path)
-    shown = winetest.text(winetest.run(["icacls", path]).stdout).splitlines()
-    entries = [shown[0][len(path):]] + shown[1:] if shown and shown[0].startswith(path) else shown
-    return [entry.strip() for entry in entries if entry.strip() and not entry.startswith("Successfully processed")]
+    shown = winetest.text(winetest.run(["icacls", path]).stdout).replace(path, "", 1).splitlines()
+    return [entry.strip() for entry in shown if entry.strip() and not entry.startswith("Successfully processed")]
 
 
 def remove_folder(path):
