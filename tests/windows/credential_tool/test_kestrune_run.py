@@ -6,8 +6,8 @@ import unittest
 
 import winetest
 from kestrune_fixture import (AGENT, KESTRUNE_EXE, RECORDING_ENCRYPT_BAT, RESTART_ORDER, STANDIN_SERVICE_EXE,
-                              SUCCESS, WEB_SERVER, WORK, ProductFolder, StandinServices, ansi_bytes_of,
-                              code_page_1251_environment)
+                              SUCCESS, WEB_SERVER, WORK, ProductFolder, StandinServices, access_list,
+                              ansi_bytes_of, code_page_1251_environment)
 
 services = StandinServices()
 
@@ -103,14 +103,11 @@ class FullRun(unittest.TestCase):
             self.skipTest("Wine's ReplaceFileW keeps no permissions (the replace shows in the other runs)")
         folder = ProductFolder("permissions")
         config = folder.path("config/server.properties")
-
-        def local_service_entries():  # the explicit entry, not an inherited one "(I)"
-            shown = winetest.text(winetest.run(["icacls", config]).stdout)
-            return [line.split("LOCAL SERVICE:")[1] for line in shown.splitlines() if "LOCAL SERVICE:" in line]
+        explicit_entry = "NT AUTHORITY\\LOCAL SERVICE:(R)"  # not an inherited one "(I)"
         self.assertEqual(winetest.run(["icacls", config, "/grant", "*S-1-5-19:(R)"]).returncode, 0)
-        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertIn(explicit_entry, access_list(config))
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
-        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertIn(explicit_entry, access_list(config))
         self.assertEqual(folder.read("config/server.properties"), b"userid=admin\r\npassword=ENC:secret\r\n")
 
     def test_latin1_user_name_is_one_byte_per_character(self):
