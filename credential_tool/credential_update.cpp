@@ -128,6 +128,22 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   return false;
 }
 
+// The message of a failed replace: each state that the system documents
+// for a replace with a backup name leaves both configurations under names
+// this tool knows. After ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 the old file has
+// the backup's name and the new one its own; after every other failure both
+// keep their names.
+std::string replace_failure_text(unsigned long code, const std::string& reason) {
+  const unsigned long old_under_backup_name = 1177;
+  std::string text = std::string("Error: could not replace ") + kConfigFile + " - " + reason;
+  if (code == old_under_backup_name) {
+    return text + "; the old configuration is now in " + kConfigBackupFile + " and the new one in " +
+           kConfigTempFile + ": rename one of them to " + kConfigFile + "\n";
+  }
+  return text + "; the old configuration is still in " + kConfigFile + ", the new one is in " +
+         kConfigTempFile + "\n";
+}
+
 }  // namespace
 
 int update_credentials(const std::string& user, const std::string& password,
@@ -196,20 +212,6 @@ bool replace_configuration(const InterruptsIgnored& interrupts_ignored) {
   return true;
 }
 
-std::string replace_failure_text(unsigned long code, const std::string& reason) {
-  // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the replaced file has been renamed to
-  // the backup name and the replacement keeps its own. After every other
-  // failure both files keep their names.
-  const unsigned long old_under_backup_name = 1177;
-  std::string text = std::string("Error: could not replace ") + kConfigFile + " - " + reason;
-  if (code == old_under_backup_name) {
-    return text + "; the old configuration is now in " + kConfigBackupFile + " and the new one in " +
-           kConfigTempFile + ": rename one of them to " + kConfigFile + "\n";
-  }
-  return text + "; the old configuration is still in " + kConfigFile + ", the new one is in " +
-         kConfigTempFile + "\n";
-}
-
 void restart_services(const InterruptsIgnored& interrupts_ignored) {
   for (const wchar_t* command : kServiceCommands) {
     interrupts_ignored.platform().run_command(command);
@@ -247,6 +249,7 @@ void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialP
     return;
   }
   {
+    // From just before the replace until the last net command.
     const InterruptsIgnored interrupts_ignored(platform);
     if (!replace_configuration(interrupts_ignored)) {
       return;

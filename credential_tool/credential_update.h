@@ -30,8 +30,8 @@ struct CredentialPlatform {
   std::function<int(const char* path)> remove_file;
   // Puts `replacement` in the place of `replaced`, which is renamed to
   // `backup` first; the replacement takes over its permissions and
-  // attributes. Returns 0, or the system's error code with its reason
-  // ("<text> (0x<code>)"); which files then hold what: replace_failure_text.
+  // attributes. Returns 0, or the system's error code (whose documented
+  // state says which file holds what) with its reason ("<text> (0x<code>)").
   std::function<unsigned long(const char* replaced, const char* replacement, const char* backup,
                               std::string& reason)>
       replace_file;
@@ -76,11 +76,6 @@ int update_credentials(const std::string& user, const std::string& password,
 // backup until the replace has succeeded. On failure prints which files now
 // hold the old and the new configuration and returns false.
 bool replace_configuration(const InterruptsIgnored& interrupts_ignored);
-
-// The message of a failed replace with the system's error `code`: every
-// state that the system documents leaves both configurations under names
-// this tool knows, and the message names them.
-std::string replace_failure_text(unsigned long code, const std::string& reason);
 
 // Stops the web server and the agent, then starts the agent and the web
 // server, appending their output to result.txt. Their statuses are not used.
