@@ -373,7 +373,7 @@ TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
 
 // Each failure leaves both configurations under the names its message gives.
 TEST_F(ProductFolder, ReplaceFailureKeepsBothConfigurationsAndRestoresInterrupts) {
-  for (unsigned long code : {5ul, 1176ul, 1177ul}) {
+  for (unsigned long code : {5ul, 1175ul, 1176ul, 1177ul}) {
     write_file("config/server.properties", kOldConfig);
     replace_failure_ = code;
     output_.clear();
