@@ -87,8 +87,8 @@ class FullRun(unittest.TestCase):
         self.assertEqual((winetest.text(result.stdout), services.events()), (SUCCESS, RESTART_ORDER))
 
     def test_net_in_the_product_folder_is_never_run(self):
-        # Windows' cmd.exe then looks for net on the Path only; Wine's ignores
-        # NoDefaultCurrentDirectoryInExePath: there the test reads the variable.
+        # Given NoDefaultCurrentDirectoryInExePath, Windows' cmd.exe looks for
+        # net on the Path only; Wine's ignores it: there the test reads it.
         folder = ProductFolder("net-in-folder")
         folder.write("net.bat", b'@>>"%~dp0net-ran.txt" echo [%NoDefaultCurrentDirectoryInExePath%]\r\n')
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
