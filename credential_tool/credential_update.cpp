@@ -11,6 +11,7 @@
 const char* const kPasswordFile = ".\\password.txt";
 const char* const kConfigFile = ".\\config\\server.properties";
 const char* const kConfigTempFile = ".\\config\\server.properties.tmp";
+const char* const kConfigBackupFile = ".\\config\\server.properties.bak";
 
 namespace {
 
@@ -84,7 +85,17 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
     print_interrupted_run(platform);
     return false;
   }
-  std::FILE* output = platform.open_file(kConfigTempFile, "w");
+  // A file left under the temporary name may be a link to someone else's
+  // file or carry looser permissions than the configuration: it is removed,
+  // never written into.
+  const int leftover = platform.remove_file(kConfigTempFile);
+  if (leftover != 0 && leftover != ENOENT) {
+    std::fclose(input);
+    platform.print(std::string("Error: could not delete ") + kConfigTempFile + ", left by an earlier run; " +
+                   kConfigFile + " is unchanged\n");
+    return false;
+  }
+  std::FILE* output = platform.create_file_like(kConfigTempFile, kConfigFile);
   if (output == nullptr) {
     std::fclose(input);
     platform.print("Error: reinstall package\n");
@@ -117,6 +128,22 @@ bool write_new_configuration(const std::string& user, const std::string& encrypt
   return false;
 }
 
+// The message of a failed replace: each state that the system documents
+// for a replace with a backup name leaves both configurations under names
+// this tool knows. After ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 the old file has
+// the backup's name and the new one its own; after every other failure both
+// keep their names.
+std::string replace_failure_text(unsigned long code, const std::string& reason) {
+  const unsigned long old_under_backup_name = 1177;
+  std::string text = std::string("Error: could not replace ") + kConfigFile + " - " + reason;
+  if (code == old_under_backup_name) {
+    return text + "; the old configuration is now in " + kConfigBackupFile + " and the new one in " +
+           kConfigTempFile + ": rename one of them to " + kConfigFile + "\n";
+  }
+  return text + "; the old configuration is still in " + kConfigFile + ", the new one is in " +
+         kConfigTempFile + "\n";
+}
+
 }  // namespace
 
 int update_credentials(const std::string& user, const std::string& password,
@@ -125,6 +152,12 @@ int update_credentials(const std::string& user, const std::string& password,
   std::string refusal;
   if (!build_encrypt_command(password, command, refusal)) {
     platform.print(refusal);
+    return 1;
+  }
+  std::string reason;
+  if (!platform.prepare_commands(reason)) {
+    platform.print("Error: could not make the commands use the system's command interpreter - " + reason +
+                   "; nothing was changed\n");
     return 1;
   }
   // A password.txt left by an earlier run would pass for this run's output
@@ -154,27 +187,35 @@ int update_credentials(const std::string& user, const std::string& password,
                    ", which holds the encrypted password; delete it by hand\n");
   }
 
-  if (!write_new_configuration(user, encrypted, platform)) {
-    return 1;
-  }
-  // An interrupt from here to the last net command would leave the new
-  // configuration in place with the services still running on the old one.
-  platform.ignore_interrupts(true);
-  std::string reason;
-  if (!platform.replace_file(kConfigFile, kConfigTempFile, reason)) {
-    platform.ignore_interrupts(false);
-    platform.print(std::string("Error: could not replace ") + kConfigFile + " - " + reason +
-                   "; the new configuration is in " + kConfigTempFile + "\n");
-    return 1;
-  }
-  return 0;
+  return write_new_configuration(user, encrypted, platform) ? 0 : 1;
 }
 
-void restart_services(const CredentialPlatform& platform) {
-  for (const wchar_t* command : kServiceCommands) {
-    platform.run_command(command);
+InterruptsIgnored::InterruptsIgnored(const CredentialPlatform& platform) : platform_(platform) {
+  platform_.ignore_interrupts(true);
+}
+
+InterruptsIgnored::~InterruptsIgnored() { platform_.ignore_interrupts(false); }
+
+bool replace_configuration(const InterruptsIgnored& interrupts_ignored) {
+  const CredentialPlatform& platform = interrupts_ignored.platform();
+  std::string reason;
+  const unsigned long failure = platform.replace_file(kConfigFile, kConfigTempFile, kConfigBackupFile, reason);
+  if (failure != 0) {
+    platform.print(replace_failure_text(failure, reason));
+    return false;
   }
-  platform.ignore_interrupts(false);
+  const int kept = platform.remove_file(kConfigBackupFile);
+  if (kept != 0 && kept != ENOENT) {
+    platform.print(std::string("Warning: could not delete ") + kConfigBackupFile +
+                   ", the old configuration with its encrypted password; delete it by hand\n");
+  }
+  return true;
+}
+
+void restart_services(const InterruptsIgnored& interrupts_ignored) {
+  for (const wchar_t* command : kServiceCommands) {
+    interrupts_ignored.platform().run_command(command);
+  }
 }
 
 std::string system_reason(const char* system_text, unsigned long code) {
@@ -207,6 +248,13 @@ void run_credential_tool(int argc, const wchar_t* const* argv, const CredentialP
   if (update_credentials(user, password, platform) != 0) {
     return;
   }
-  restart_services(platform);
+  {
+    // From just before the replace until the last net command.
+    const InterruptsIgnored interrupts_ignored(platform);
+    if (!replace_configuration(interrupts_ignored)) {
+      return;
+    }
+    restart_services(interrupts_ignored);
+  }
   platform.print("Credentials Successfully changed\n");
 }

@@ -54,6 +54,11 @@ protected:
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
+    platform_.prepare_commands = [this](std::string& reason) {
+      reason = "(0x8)";
+      operations_.push_back("commands prepared");
+      return !refuse_prepare_;
+    };
     platform_.run_command = [this](const std::wstring& wide_command) {
       std::string command;  // one byte per character, as the arguments allow
       for (wchar_t c : wide_command) {
@@ -67,10 +72,12 @@ protected:
       return command == fail_command_ ? 2 : 0;
     };
     platform_.open_file = [this](const char* path, const char* mode) {
-      if (full_temp_file_ && std::string(path) == kConfigTempFile) {
-        return std::fopen("/dev/full", mode);
-      }
       return std::fopen(local(path).c_str(), mode);
+    };
+    platform_.create_file_like = [this](const char* path, const char* like) {
+      operations_.push_back(std::string("create ") + path + " like " + like);
+      if (refuse_create_) return static_cast<std::FILE*>(nullptr);
+      return full_temp_file_ ? std::fopen("/dev/full", "w") : std::fopen(local(path).c_str(), "wx");
     };
     platform_.commit_file = [this](std::FILE*) {
       operations_.push_back("commit");
@@ -83,10 +90,17 @@ protected:
       }
       return std::remove(local(path).c_str()) == 0 ? 0 : errno;
     };
-    platform_.replace_file = [this](const char* replaced, const char* replacement, std::string& reason) {
-      operations_.push_back(std::string("replace ") + replaced + " " + replacement);
+    // The states documented for a replace with a backup name: only after
+    // 1177 (or a success) has the replaced file the backup's name.
+    platform_.replace_file = [this](const char* replaced, const char* replacement, const char* backup,
+                                    std::string& reason) {
+      operations_.push_back(std::string("replace ") + replaced + " " + replacement + " " + backup);
       reason = "Access is denied. (0x5)";
-      return !refuse_replace_ && std::rename(local(replacement).c_str(), local(replaced).c_str()) == 0;
+      if (replace_failure_ == 0 || replace_failure_ == 1177) {
+        std::rename(local(replaced).c_str(), local(backup).c_str());
+      }
+      if (replace_failure_ == 0) std::rename(local(replacement).c_str(), local(replaced).c_str());
+      return replace_failure_;
     };
     // In both records: where the window opens among the file operations and
     // where it closes among the commands.
@@ -166,7 +180,9 @@ protected:
   std::string encrypt_output_ = "ENC:secret\n";
   std::string fail_command_;
   std::string refuse_remove_;
-  bool refuse_replace_ = false;
+  unsigned long replace_failure_ = 0;
+  bool refuse_prepare_ = false;
+  bool refuse_create_ = false;
   bool refuse_commit_ = false;
   bool full_temp_file_ = false;
 };
@@ -201,9 +217,13 @@ TEST_F(ProductFolder, SuccessfulRunReplacesConfigurationAndRestartsServices) {
       "interrupts restored"};
   EXPECT_EQ(commands_, expected);
   const std::vector<std::string> file_operations = {
+      "commands prepared",  // before the first command
       "remove .\\password.txt",  // before the script runs: none left from an earlier run
-      "remove .\\password.txt", "commit", "interrupts ignored",
-      "replace .\\config\\server.properties .\\config\\server.properties.tmp", "interrupts restored"};
+      "remove .\\password.txt",
+      "remove .\\config\\server.properties.tmp",  // never written into: it may be a link to another file
+      "create .\\config\\server.properties.tmp like .\\config\\server.properties", "commit", "interrupts ignored",
+      "replace .\\config\\server.properties .\\config\\server.properties.tmp .\\config\\server.properties.bak",
+      "remove .\\config\\server.properties.bak", "interrupts restored"};
   EXPECT_EQ(operations_, file_operations);
 }
 
@@ -252,6 +272,11 @@ TEST_F(ProductFolder, StalePasswordFileThatCannotBeDeleted) {
   refuse_remove_ = kPasswordFile;
   expect_failure("Error: could not delete .\\password.txt, left by an earlier run; nothing was changed\n");
   EXPECT_TRUE(commands_.empty());
+  refuse_prepare_ = true;
+  output_.clear();
+  expect_failure("Error: could not make the commands use the system's command interpreter - (0x8); nothing was "
+                 "changed\n");
+  EXPECT_TRUE(commands_.empty());
 }
 
 TEST_F(ProductFolder, EmptyEncryptOutput) {
@@ -293,15 +318,16 @@ TEST_F(ProductFolder, PasswordFileThatCannotBeDeletedIsPointedOut) {
   EXPECT_EQ(output_, "Warning: could not delete .\\password.txt, which holds the encrypted password; delete it "
                      "by hand\nCredentials Successfully changed\n");
   EXPECT_TRUE(exists("password.txt"));
+  refuse_remove_ = kConfigBackupFile;  // the old configuration, after the replace
+  output_.clear();
+  run({L"admin", L"secret"});
+  EXPECT_EQ(output_, "Warning: could not delete .\\config\\server.properties.bak, the old configuration with its "
+                     "encrypted password; delete it by hand\nCredentials Successfully changed\n");
 }
 
 TEST_F(ProductFolder, TemporaryFileCannotBeCreated) {
-  ASSERT_EQ(mkdir((root_ + "/config/server.properties.tmp").c_str(), 0700), 0);
-  write_file("config/server.properties", kOldConfig);
-  run({L"admin", L"secret"});
-  EXPECT_EQ(output_, "Error: reinstall package\n");
-  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
-  EXPECT_TRUE(service_commands().empty());
+  refuse_create_ = true;
+  expect_failure("Error: reinstall package\n");
 }
 
 TEST_F(ProductFolder, WriteFailureKeepsTheOldConfiguration) {
@@ -345,17 +371,26 @@ TEST_F(ProductFolder, LineTooLargeForMemoryKeepsTheOldConfiguration) {
   }
 }
 
-TEST_F(ProductFolder, ReplaceFailureKeepsTheNewConfigurationAndRestoresInterrupts) {
-  write_file("config/server.properties", kOldConfig);
-  refuse_replace_ = true;
-  run({L"admin", L"secret"});
-  EXPECT_EQ(output_,
-            "Error: could not replace .\\config\\server.properties - Access is denied. (0x5); the new "
-            "configuration is in .\\config\\server.properties.tmp\n");
-  EXPECT_EQ(read_file("config/server.properties"), kOldConfig);
-  EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
-  EXPECT_TRUE(service_commands().empty());
-  EXPECT_EQ(operations_.back(), "interrupts restored");
+// Each failure leaves both configurations under the names its message gives.
+TEST_F(ProductFolder, ReplaceFailureKeepsBothConfigurationsAndRestoresInterrupts) {
+  for (unsigned long code : {5ul, 1175ul, 1176ul, 1177ul}) {
+    write_file("config/server.properties", kOldConfig);
+    replace_failure_ = code;
+    output_.clear();
+    run({L"admin", L"secret"});
+    const bool renamed = code == 1177;
+    EXPECT_EQ(output_, std::string("Error: could not replace .\\config\\server.properties - Access is denied. "
+                                   "(0x5); ") +
+                           (renamed ? "the old configuration is now in .\\config\\server.properties.bak and the new "
+                                      "one in .\\config\\server.properties.tmp: rename one of them to "
+                                      ".\\config\\server.properties\n"
+                                    : "the old configuration is still in .\\config\\server.properties, the new one "
+                                      "is in .\\config\\server.properties.tmp\n"));
+    EXPECT_EQ(read_file(renamed ? "config/server.properties.bak" : "config/server.properties"), kOldConfig);
+    EXPECT_EQ(read_file("config/server.properties.tmp"), "port=8443\nuserid=admin\npassword=ENC:secret\n");
+    EXPECT_TRUE(service_commands().empty());
+    EXPECT_EQ(operations_.back(), "interrupts restored");
+  }
 }
 
 TEST(SystemReason, TextWithoutItsLineEndAndTheCode) {

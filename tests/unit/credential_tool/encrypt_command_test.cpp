@@ -1,4 +1,5 @@
 #include "encrypt_command.h"
+#include "interpreter_path.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,12 @@ TEST(EncryptCommand, CommandLongerThanTheInterpreterTakesIsRefused) {
   EXPECT_EQ(refusal_for(std::string(8162, 'p')), too_long);
   EXPECT_EQ(refusal_for(std::string(8159, 'p') + "\xe9"), too_long);
   EXPECT_EQ(refusal_for(std::string(100000, 'p')), too_long);
+}
+
+// Only a COMSPEC that cannot depend on the current drive or folder is used.
+TEST(InterpreterPath, OnlyAFullPathIsTaken) {
+  EXPECT_TRUE(is_fully_qualified(L"C:\\Windows\\cmd.exe") && is_fully_qualified(L"\\\\server\\share\\cmd.exe"));
+  for (const wchar_t* partial : {L"", L"cmd.exe", L".\\cmd.exe", L"\\cmd.exe", L"C:cmd.exe", L"\\\\\\cmd.exe"}) {
+    EXPECT_FALSE(is_fully_qualified(partial)) << partial;
+  }
 }

@@ -69,6 +69,13 @@ def ansi_bytes_of(text, env=None):
         return f.read().rstrip(b"\r\n")
 
 
+def access_list(path):
+    """Windows only: the entries that icacls shows for a file, without its name."""
+    path = os.path.normpath(path)
+    shown = winetest.text(winetest.run(["icacls", path]).stdout).replace(path, "", 1).splitlines()
+    return [entry.strip() for entry in shown if entry.strip() and not entry.startswith("Successfully processed")]
+
+
 def remove_folder(path):
     """Removes a folder tree, if it exists. Windows refuses to delete a
     read-only file (some tests leave one): its flag is cleared first."""

@@ -4,7 +4,7 @@ import os
 import unittest
 
 import winetest
-from kestrune_fixture import USAGE, ProductFolder, StandinServices
+from kestrune_fixture import USAGE, ProductFolder, StandinServices, access_list
 
 services = StandinServices()
 OLD_CONFIG = b"port=8443\r\nuserid=old\r\npassword=old\r\n"
@@ -108,23 +108,32 @@ class Faults(unittest.TestCase):
         self.assertFalse(folder.exists("config/server.properties"))
         self.assertFalse(folder.exists("password.txt"))
 
-    def test_temporary_file_cannot_be_created(self):
+    def test_leftover_temporary_file_that_cannot_be_deleted(self):
         folder = ProductFolder("tmp-is-folder", config=OLD_CONFIG)
         os.mkdir(folder.path("config/server.properties.tmp"))
-        self.assertEqual(folder.run("admin", "secret"), (0, "Error: reinstall package\n"))
+        self.assertEqual(folder.run("admin", "secret"),
+                         (0, "Error: could not delete .\\config\\server.properties.tmp, left by an earlier run; "
+                             ".\\config\\server.properties is unchanged\n"))
         self.assertEqual(folder.read("config/server.properties"), OLD_CONFIG)
         self.assertTrue(os.path.isdir(folder.path("config/server.properties.tmp")))
 
     def test_old_configuration_that_cannot_be_replaced(self):
         folder = ProductFolder("read-only", config=OLD_CONFIG)
-        os.chmod(folder.path("config/server.properties"), 0o444)  # read-only for Windows
+        config = folder.path("config/server.properties")
+        if winetest.ON_WINDOWS:  # an entry of its own, which the new file must carry (Wine stores none)
+            self.assertEqual(winetest.run(["icacls", config, "/grant", "*S-1-5-19:(R)"]).returncode, 0)
+        os.chmod(config, 0o444)  # read-only for Windows
         code, out = folder.run("admin", "secret")
         self.assertEqual(code, 0)
-        self.assertRegex(out, r"\AError: could not replace \.\\config\\server\.properties - \S.* \(0x5\); the new "
-                              r"configuration is in \.\\config\\server\.properties\.tmp\n\Z")
+        self.assertRegex(out, r"\AError: could not replace \.\\config\\server\.properties - \S.* \(0x\w+\); the old "
+                              r"configuration is still in \.\\config\\server\.properties, the new one is in "
+                              r"\.\\config\\server\.properties\.tmp\n\Z")
         self.assertEqual(folder.read("config/server.properties"), OLD_CONFIG)
         self.assertEqual(folder.read("config/server.properties.tmp"),
                          b"port=8443\r\nuserid=admin\r\npassword=ENC:secret\r\n")
+        if winetest.ON_WINDOWS:
+            self.assertIn("NT AUTHORITY\\LOCAL SERVICE:(R)", access_list(config))
+            self.assertEqual(access_list(folder.path("config/server.properties.tmp")), access_list(config))
 
 
 if __name__ == "__main__":

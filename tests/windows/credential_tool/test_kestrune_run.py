@@ -1,11 +1,13 @@
 """Kestrune.exe under Wine: full runs in a product folder with the real
 cmd.exe and net.exe and the stand-in services."""
+import os
+import shutil
 import unittest
 
 import winetest
-from kestrune_fixture import (AGENT, KESTRUNE_EXE, RECORDING_ENCRYPT_BAT, RESTART_ORDER, SUCCESS,
-                              WEB_SERVER, ProductFolder, StandinServices, ansi_bytes_of,
-                              code_page_1251_environment)
+from kestrune_fixture import (AGENT, KESTRUNE_EXE, RECORDING_ENCRYPT_BAT, RESTART_ORDER, STANDIN_SERVICE_EXE,
+                              SUCCESS, WEB_SERVER, WORK, ProductFolder, StandinServices, access_list,
+                              ansi_bytes_of, code_page_1251_environment)
 
 services = StandinServices()
 
@@ -50,31 +52,62 @@ class FullRun(unittest.TestCase):
                          b"userid=admin\r\npassword=ENC:secret\r\n")
 
     def test_interrupt_during_the_restart_skips_no_command(self):
-        # cmd.exe prefers the folder's slow, recording net.bat to net.exe: the
+        # A slow, recording net.bat first on the Path comes before net.exe: the
         # interrupt arrives while the first command runs.
         folder = ProductFolder("interrupted-restart")
-        folder.write("net.bat", b"@echo off\r\n>> net-calls.txt echo %1 %2\r\nping -n 4 127.0.0.1 > nul\r\n")
+        slow_net = ProductFolder("slow-net", config=None, encrypt_bat=False)
+        slow_net.write("net.bat", b"@echo off\r\n>> net-calls.txt echo %1 %2\r\nping -n 4 127.0.0.1 > nul\r\n")
+        path = {"PATH": slow_net.root + os.pathsep + os.environ["PATH"]} if winetest.ON_WINDOWS else \
+            {"WINEPATH": winetest.windows_path(slow_net.root)}
         start = winetest.start_interruptible if winetest.ON_WINDOWS else winetest.start
-        kestrune = start([KESTRUNE_EXE, "admin", "secret"], cwd=folder.root)
+        kestrune = start([KESTRUNE_EXE, "admin", "secret"], cwd=folder.root, env=path)
         self.assertTrue(winetest.wait_until(lambda: folder.exists("net-calls.txt"), 60))
         winetest.interrupt(kestrune)
         self.assertEqual(winetest.text(kestrune.communicate(timeout=120)[0]), SUCCESS)
         self.assertEqual(folder.read("net-calls.txt").splitlines()[-2:], [b"start " + AGENT.encode(),
                                                                           b"start " + WEB_SERVER.encode()])
 
+    def test_leftover_temporary_file_linked_to_another_file(self):
+        # Planted by someone who may create files in config\: never written into.
+        folder = ProductFolder("linked-tmp")
+        folder.write("other.txt", b"another user's file\r\n")
+        os.link(folder.path("other.txt"), folder.path("config/server.properties.tmp"))
+        self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
+        self.assertEqual(folder.read("other.txt"), b"another user's file\r\n")
+        self.assertEqual(os.stat(folder.path("config/server.properties")).st_nlink, 1)
+        self.assertFalse(folder.exists("config/server.properties.bak"))
+
+    def test_interpreter_in_the_product_folder_is_never_run(self):
+        # Without COMSPEC the C runtime looks for cmd.exe in the current folder
+        # first; the one planted there only prints a usage line.
+        folder = ProductFolder("no-comspec")
+        shutil.copy(STANDIN_SERVICE_EXE, folder.path("cmd.exe"))
+        result = winetest.run(["cmd", "/c", "set", "COMSPEC=&&", "cd", "/d", winetest.windows_path(folder.root),
+                               "&&", winetest.windows_path(KESTRUNE_EXE), "admin", "secret"], cwd=WORK)
+        self.assertEqual((winetest.text(result.stdout), services.events()), (SUCCESS, RESTART_ORDER))
+
+    def test_net_in_the_product_folder_is_never_run(self):
+        # Given NoDefaultCurrentDirectoryInExePath, Windows' cmd.exe looks for
+        # net on the Path only; Wine's ignores it: there the test reads it.
+        folder = ProductFolder("net-in-folder")
+        folder.write("net.bat", b'@>>"%~dp0net-ran.txt" echo [%NoDefaultCurrentDirectoryInExePath%]\r\n')
+        self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
+        if winetest.ON_WINDOWS:
+            self.assertFalse(folder.exists("net-ran.txt"))
+            self.assertEqual(services.events(), RESTART_ORDER)
+        else:
+            self.assertEqual(folder.read("net-ran.txt").splitlines(), [b"[1]"] * 4)
+
     def test_explicit_permission_on_the_configuration_is_kept(self):
         if not winetest.ON_WINDOWS:
             self.skipTest("Wine's ReplaceFileW keeps no permissions (the replace shows in the other runs)")
         folder = ProductFolder("permissions")
         config = folder.path("config/server.properties")
-
-        def local_service_entries():  # the explicit entry, not an inherited one "(I)"
-            shown = winetest.text(winetest.run(["icacls", config]).stdout)
-            return [line.split("LOCAL SERVICE:")[1] for line in shown.splitlines() if "LOCAL SERVICE:" in line]
+        explicit_entry = "NT AUTHORITY\\LOCAL SERVICE:(R)"  # not an inherited one "(I)"
         self.assertEqual(winetest.run(["icacls", config, "/grant", "*S-1-5-19:(R)"]).returncode, 0)
-        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertIn(explicit_entry, access_list(config))
         self.assertEqual(folder.run("admin", "secret"), (0, SUCCESS))
-        self.assertEqual(local_service_entries(), ["(R)"])
+        self.assertIn(explicit_entry, access_list(config))
         self.assertEqual(folder.read("config/server.properties"), b"userid=admin\r\npassword=ENC:secret\r\n")
 
     def test_latin1_user_name_is_one_byte_per_character(self):
