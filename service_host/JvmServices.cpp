@@ -109,6 +109,12 @@ bool find_install_directory(FailureText& why) {
       why = path_value_unterminated(data.data(), dataSize);
       return false;
     }
+    // A relative or empty value would name folders under the current drive
+    // or folder, where anyone may have put a jvm.dll.
+    if (!is_fully_qualified_folder(directory)) {
+      why = install_directory_not_fully_qualified(directory);
+      return false;
+    }
     if (!take_install_directory(directory, why)) return false;
     found = true;
   }
@@ -123,7 +129,15 @@ bool find_install_directory(FailureText& why) {
 HMODULE load_jvm_library(FailureText& why) {
   for (const std::string& candidate : jvm_library_candidates(g_installDirectory)) {
     const DWORD attributes = GetFileAttributesA(candidate.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // Only a library that is not there lets the search go on: one that
+      // cannot be examined might be the one meant.
+      const DWORD code = GetLastError();
+      if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) continue;
+      why = jvm_library_not_examined(candidate, SystemMessage(code).text(), code);
+      return nullptr;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     HMODULE library = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
       const DWORD code = GetLastError();

@@ -112,6 +112,12 @@ FailureText path_value_unterminated(const char* data, std::size_t bytesRead) {
                  static_cast<int>(bytesRead < kFailureTextSize ? bytesRead : kFailureTextSize), data);
 }
 
+FailureText install_directory_not_fully_qualified(const std::string& value) {
+  return compose("%sthe \"Path\" value of the registry key \"%s%s\" is not a fully qualified folder "
+                 "(X:\\... or \\\\server\\share\\...): \"%s\"",
+                 kGivenUp, kKeyName, kAppPathsKey, value.c_str());
+}
+
 FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code) {
   return compose("%sthe process \"Path\" of %lu characters cannot be set - %s", kGivenUp,
                  static_cast<unsigned long>(length), system_error(systemText, code).text);
@@ -130,12 +136,17 @@ FailureText jvm_option_too_long(const char* what, const std::string& value, cons
 
 FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory) {
   const char* d = directory.c_str();
-  return compose("%sthe library \"jvm\" cannot be loaded - %s; searched first: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
+  return compose("%sthe library \"jvm\" cannot be loaded - %s; searched: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
                  kGivenUp, system_error(systemText, code).text, d, d, d);
 }
 
 FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code) {
   return compose("%sthe library \"%s\" cannot be loaded - %s", kGivenUp, libraryPath.c_str(),
+                 system_error(systemText, code, libraryPath.c_str()).text);
+}
+
+FailureText jvm_library_not_examined(const std::string& libraryPath, const char* systemText, unsigned long code) {
+  return compose("%sthe library \"%s\" cannot be examined - %s", kGivenUp, libraryPath.c_str(),
                  system_error(systemText, code, libraryPath.c_str()).text);
 }
 
@@ -150,6 +161,11 @@ FailureText jvm_creation_refused(long result) {
 FailureText probe_unanswered(int pauses, unsigned pauseMs) {
   return compose("%s\"ping localhost\" did not answer within %d pauses of %u ms (%d tries)", kGivenUp, pauses,
                  pauseMs, pauses + 1);
+}
+
+FailureText probe_not_started(const std::string& program, const char* systemText, unsigned long code) {
+  return compose("%sthe program \"%s\" cannot be started - %s", kGivenUp, program.c_str(),
+                 system_error(systemText, code, program.c_str()).text);
 }
 
 FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {

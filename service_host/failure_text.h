@@ -30,6 +30,8 @@ FailureText path_value_not_read(const char* systemText, unsigned long code);
 FailureText path_value_too_long(unsigned long size, std::size_t bufferSize);
 // data: the bytesRead bytes read, none of them a zero.
 FailureText path_value_unterminated(const char* data, std::size_t bytesRead);
+// The value names no folder from a drive or share root (empty or relative).
+FailureText install_directory_not_fully_qualified(const std::string& value);
 FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code);
 FailureText class_path_too_long(const std::string& directory, std::size_t bufferSize);
 // what: the value's name ("the class path"); option: the option's prefix.
@@ -41,11 +43,16 @@ FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std
 // The jvm.dll found at libraryPath cannot be loaded. The system's text names
 // the library by the insert "%1" (error 193 among others): it is filled with libraryPath.
 FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code);
+// Whether a jvm.dll is at libraryPath cannot be told (any error but "not found").
+FailureText jvm_library_not_examined(const std::string& libraryPath, const char* systemText, unsigned long code);
 FailureText no_create_entry(const char* libraryPath);
 FailureText jvm_creation_refused(long result);
 // The probe's last run does not count: the start is given up after the pauses,
 // even when that run answers.
 FailureText probe_unanswered(int pauses, unsigned pauseMs);
+// The probe's program cannot be started at all (program: its path, which
+// also fills the system text's "%1").
+FailureText probe_not_started(const std::string& program, const char* systemText, unsigned long code);
 
 // The agent's static main (starting) or cleanup (stopping) was not called.
 // exception: the pending Java exception as "<class>: <message>" (empty when

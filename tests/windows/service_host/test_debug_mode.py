@@ -307,7 +307,7 @@ GIVEN_UP_CASES = [
      % (KEY, len(directory(host)), directory(host)), journal_is_empty),
     ("missing jvm library", dict(dll=None),
      lambda host: (GIVEN_UP + 'the library "jvm" cannot be loaded - ', 0x7e,
-                   "; searched first: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
+                   "; searched: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
     ("32-bit jvm library", dict(dll="i386"),
      lambda host: GIVEN_UP + 'the library "{0}" cannot be loaded - {1} (0xc1)'.format(
          jvm_path(host), ("%s is not a valid Win32 application." if winetest.ON_WINDOWS else "Bad EXE format for %s.")
