@@ -158,7 +158,7 @@ std::string library_path(HMODULE library) {
 
 DWORD WINAPI agent_thread(LPVOID parameter) {
   const LaunchRecord* record = static_cast<const LaunchRecord*>(parameter);
-  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record, error_hook));
+  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record, agent_error_hook));
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
     g_agentThread = nullptr;
     return agent_end_of(static_cast<std::int32_t>(exitCode));
   };
-  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, error_hook); };
+  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, agent_error_hook); };
   hooks.fail = error_hook;
   return life;
 }

@@ -76,9 +76,12 @@ const char* signature(AgentCall call) {
   return call == AgentCall::Main ? kAgentMainSignature : kAgentCleanupSignature;
 }
 
-// " - <exception>" when there is one.
-const char* separator(const char* exception) { return exception != nullptr && exception[0] != '\0' ? " - " : ""; }
-const char* or_empty(const char* exception) { return exception != nullptr ? exception : ""; }
+// "<head> - <exception>", or the head alone when there is no exception.
+AgentFailureText with_exception(const FailureText& head, const char16_t* exception) {
+  AgentFailureText text{widened(head.text)};
+  if (exception != nullptr && exception[0] != u'\0') text.text += u" - " + std::u16string(exception);
+  return text;
+}
 
 }  // namespace
 
@@ -168,13 +171,20 @@ FailureText probe_not_started(const std::string& program, const char* systemText
                  system_error(systemText, code, program.c_str()).text);
 }
 
-FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {
-  return compose("%s: class %s not found%s%s", outcome(call), className, separator(exception), or_empty(exception));
+std::u16string widened(const char* ascii) {
+  std::u16string wide;
+  for (const char* p = ascii; *p != '\0'; ++p) wide += static_cast<char16_t>(static_cast<unsigned char>(*p));
+  return wide;
 }
 
-FailureText agent_method_missing(AgentCall call, const char* className, const char* exception) {
-  return compose("%s: class %s has no static method %s with signature %s%s%s", outcome(call), className,
-                 method(call), signature(call), separator(exception), or_empty(exception));
+AgentFailureText agent_class_missing(AgentCall call, const char* className, const char16_t* exception) {
+  return with_exception(compose("%s: class %s not found", outcome(call), className), exception);
+}
+
+AgentFailureText agent_method_missing(AgentCall call, const char* className, const char16_t* exception) {
+  return with_exception(compose("%s: class %s has no static method %s with signature %s", outcome(call), className,
+                                method(call), signature(call)),
+                        exception);
 }
 
 FailureText agent_not_attached(AgentCall call, const char* className, long result) {
@@ -186,10 +196,12 @@ FailureText agent_thread_not_created(const char* systemText, unsigned long code)
   return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), system_error(systemText, code).text);
 }
 
-FailureText agent_call_threw(AgentCall call, const char* className, const char* exception) {
+AgentFailureText agent_call_threw(AgentCall call, const char* className, const char16_t* exception) {
   const char* failed = call == AgentCall::Main ? "The agent failed" : "The agent's cleanup failed";
-  return compose("%s: %s.%s ended with an uncaught exception - %s", failed, className, method(call),
-                 or_empty(exception));
+  AgentFailureText text{widened(compose("%s: %s.%s ended with an uncaught exception - ", failed, className,
+                                        method(call)).text)};
+  if (exception != nullptr) text.text += exception;
+  return text;
 }
 
 const char* jni_result_name(long result) {

@@ -54,17 +54,27 @@ FailureText probe_unanswered(int pauses, unsigned pauseMs);
 // also fills the system text's "%1").
 FailureText probe_not_started(const std::string& program, const char* systemText, unsigned long code);
 
+// A text that carries the agent's own (Java) text: UTF-16, as the JVM holds
+// it, so that every character reaches the event log as the agent wrote it.
+// The host's parts of it are ASCII; the Java text in it is bounded by its taker.
+struct AgentFailureText {
+  std::u16string text;
+};
+
+// An ASCII text as UTF-16 (other bytes taken as Latin-1).
+std::u16string widened(const char* ascii);
+
 // The agent's static main (starting) or cleanup (stopping) was not called.
-// exception: the pending Java exception as "<class>: <message>" (empty when
-// there was none).
+// exception: the pending Java exception as "<class>: <message>" (null or empty
+// when there was none).
 enum class AgentCall { Main, Cleanup };
-FailureText agent_class_missing(AgentCall call, const char* className, const char* exception);
-FailureText agent_method_missing(AgentCall call, const char* className, const char* exception);
+AgentFailureText agent_class_missing(AgentCall call, const char* className, const char16_t* exception);
+AgentFailureText agent_method_missing(AgentCall call, const char* className, const char16_t* exception);
 FailureText agent_not_attached(AgentCall call, const char* className, long result);
 FailureText agent_thread_not_created(const char* systemText, unsigned long code);
 // The agent's static main or cleanup ended with an uncaught exception
 // (exception: its toString()).
-FailureText agent_call_threw(AgentCall call, const char* className, const char* exception);
+AgentFailureText agent_call_threw(AgentCall call, const char* className, const char16_t* exception);
 
 // The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
 // or null for a number JNI does not name.

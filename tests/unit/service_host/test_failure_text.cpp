@@ -40,6 +40,13 @@ std::string not_qualified(const std::string& value) {
          " is not a fully qualified folder (X:\\... or \\\\server\\share\\...): \"" + value + "\"";
 }
 
+// An agent's text that holds ASCII only, as a plain string.
+std::string ascii(const AgentFailureText& failure) {
+  std::string text;
+  for (const char16_t c : failure.text) text += c < 0x80 ? static_cast<char>(c) : '?';
+  return text;
+}
+
 // A text longer than the bound: cut to kFailureTextSize - 1 characters, "..." last.
 std::string cut(const std::string& text) {
   return text.substr(0, kFailureTextSize - 4) + "...";
@@ -113,17 +120,17 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        probe_not_started("C:\\Windows\\system32\\PING.EXE", "The system cannot find the file specified.\r\n", 2).text,
        kGivenUp + "the program \"C:\\Windows\\system32\\PING.EXE\" cannot be started - "
                   "The system cannot find the file specified. (0x2)"},
-      {"class missing", agent_class_missing(AgentCall::Main, kAgent.c_str(),
-                                            ("java.lang.NoClassDefFoundError: " + kAgent).c_str()).text,
+      {"class missing", ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(),
+                                                  widened(("java.lang.NoClassDefFoundError: " + kAgent).c_str()).c_str())),
        "The agent did not start: class " + kAgent + " not found - java.lang.NoClassDefFoundError: " + kAgent},
-      {"class missing, no exception", agent_class_missing(AgentCall::Main, kAgent.c_str(), "").text,
+      {"class missing, no exception", ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(), u"")),
        "The agent did not start: class " + kAgent + " not found"},
-      {"main missing", agent_method_missing(AgentCall::Main, kAgent.c_str(), "java.lang.NoSuchMethodError: main").text,
+      {"main missing", ascii(agent_method_missing(AgentCall::Main, kAgent.c_str(), u"java.lang.NoSuchMethodError: main")),
        "The agent did not start: class " + kAgent +
            " has no static method main with signature ([Ljava/lang/String;)V - java.lang.NoSuchMethodError: main"},
-      {"class missing at stop", agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr).text,
+      {"class missing at stop", ascii(agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr)),
        "The agent was not asked to clean up: class " + kAgent + " not found"},
-      {"cleanup missing", agent_method_missing(AgentCall::Cleanup, kAgent.c_str(), "x.Y: z").text,
+      {"cleanup missing", ascii(agent_method_missing(AgentCall::Cleanup, kAgent.c_str(), u"x.Y: z")),
        "The agent was not asked to clean up: class " + kAgent + " has no static method cleanup with signature ()V - x.Y: z"},
       {"agent thread not attached", agent_not_attached(AgentCall::Main, kAgent.c_str(), -1).text,
        "The agent did not start: the thread that calls " + kAgent +
@@ -135,6 +142,14 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        "The agent did not start: its thread cannot be created - Not enough memory resources are available. (0x8)"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected) << c.cause;
+}
+
+// The agent's own text reaches the event text unit for unit: accents, other
+// scripts and characters beyond 16 bits alike.
+TEST(FailureText, TheAgentsTextIsKeptAsUtf16) {
+  const char16_t exception[] = u"java.io.FileNotFoundException: Datei nicht gefunden: \u00e4\u0416\U0001D11E";
+  EXPECT_EQ(agent_call_threw(AgentCall::Main, kAgent.c_str(), exception).text,
+            widened(("The agent failed: " + kAgent + ".main ended with an uncaught exception - ").c_str()) + exception);
 }
 
 }  // namespace
