@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "access_check.h"
 #include "agent_jni.h"
 #include "failure_text.h"
 #include "jvm_setup.h"
@@ -138,6 +139,9 @@ HMODULE load_jvm_library(FailureText& why) {
       return nullptr;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    // Said, not refused: the installation has always started this way.
+    const std::string& d = g_installDirectory;
+    warn_of_changeable({d, d + "\\jre\\bin", d + "\\jre\\bin\\server", candidate});
     HMODULE library = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
       const DWORD code = GetLastError();
