@@ -204,9 +204,18 @@ def ping_runs():
         return [line.rstrip("\n") for line in runs if line.strip()]
 
 
+# The library the stand-in JVM loads by its bare name. Wine ignores
+# SetDllDirectoryW(L""), which takes the current folder out of that search on Windows.
+SEARCH_PROBE = "jvm_search_probe.dll"
+WINE_SEARCHES_CURRENT_FOLDER = 'Wine ignores SetDllDirectoryW(L""): its current folder stays in the DLL search'
+
+
 def plant_in(folder):
-    """Someone else's jvm.dll and ping.cmd in folder, each leaving planted_*_ran.txt when it runs."""
+    """Someone else's jvm.dll and ping.cmd in folder (on Windows also the
+    stand-in JVM's SEARCH_PROBE), each leaving planted_*_ran.txt when it runs."""
     shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, "jvm.dll"))
+    if winetest.ON_WINDOWS:
+        shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, SEARCH_PROBE))
     with open(os.path.join(folder, "ping.cmd"), "w", newline="\r\n") as cmd:
         cmd.write('@echo.>"%~dp0planted_ping_ran.txt"\n@exit /b 0\n')
 

@@ -142,6 +142,10 @@ class ForegroundRun(unittest.TestCase):
         self.assertEqual(len(fx.events(host.journal(), "create_vm")), 1)
         if not winetest.ON_WINDOWS:
             self.assertEqual(fx.ping_runs(), ["ping localhost"])
+        with self.subTest("a library the JVM loads by its bare name"):
+            if not winetest.ON_WINDOWS:
+                self.skipTest(fx.WINE_SEARCHES_CURRENT_FOLDER)
+            self.assertEqual([e["loaded"] for e in fx.events(host.journal(), "search_probe")], ["0"])
 
     def test_agent_main_returning_by_itself_ends_the_run_without_cleanup(self):
         host = DebugHost("returns", scenario="returns")

@@ -601,6 +601,9 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
   }
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
+  // A real JVM loads libraries of its own by their bare names: one that is
+  // nowhere but in the folder the host started in must not be found.
+  journal("search_probe loaded=%d", LoadLibraryA("jvm_search_probe.dll") != nullptr ? 1 : 0);
   Sleep(settings.createMs);
 
   jint result = JNI_OK;
