@@ -341,9 +341,9 @@ TEST_F(AgentJniTest, ExceptionTextOutsideAsciiIsHandedOverUnitForUnit) {
   ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(agent.get(), kAgentMainThrew);
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(failures16(), std::vector<std::u16string>{widened(kReturningAgent).insert(0, u"The agent failed: ") +
-                                                      u".main ended with an uncaught exception - java.lang."
-                                                      u"IllegalStateException: Datei nicht gefunden: \u00e4\u0416\U0001D11E"});
+  const std::u16string exception = u"java.lang.IllegalStateException: Datei nicht gefunden: \u00e4\u0416\U0001D11E";
+  EXPECT_EQ(failures16(), std::vector<std::u16string>{u"The agent failed: " + widened(kReturningAgent) +
+                                                      u".main ended with an uncaught exception - " + exception});
 }
 
 // A failed lookup says why, with the exception it left; that exception is

@@ -120,12 +120,14 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        probe_not_started("C:\\Windows\\system32\\PING.EXE", "The system cannot find the file specified.\r\n", 2).text,
        kGivenUp + "the program \"C:\\Windows\\system32\\PING.EXE\" cannot be started - "
                   "The system cannot find the file specified. (0x2)"},
-      {"class missing", ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(),
-                                                  widened(("java.lang.NoClassDefFoundError: " + kAgent).c_str()).c_str())),
+      {"class missing",
+       ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(),
+                                 widened(("java.lang.NoClassDefFoundError: " + kAgent).c_str()).c_str())),
        "The agent did not start: class " + kAgent + " not found - java.lang.NoClassDefFoundError: " + kAgent},
       {"class missing, no exception", ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(), u"")),
        "The agent did not start: class " + kAgent + " not found"},
-      {"main missing", ascii(agent_method_missing(AgentCall::Main, kAgent.c_str(), u"java.lang.NoSuchMethodError: main")),
+      {"main missing",
+       ascii(agent_method_missing(AgentCall::Main, kAgent.c_str(), u"java.lang.NoSuchMethodError: main")),
        "The agent did not start: class " + kAgent +
            " has no static method main with signature ([Ljava/lang/String;)V - java.lang.NoSuchMethodError: main"},
       {"class missing at stop", ascii(agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr)),
