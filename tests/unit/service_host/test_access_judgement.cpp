@@ -49,14 +49,4 @@ TEST(AccessJudgement, OrdinaryUsersWhoMayChangeTheObjectItself) {
   for (const auto& c : cases) EXPECT_EQ(groups_that_may_change(c.acl), c.groups) << c.list;
 }
 
-TEST(AccessJudgement, WarningsNameThePathAndTheGroup) {
-  EXPECT_EQ(install_access_warning({"C:\\Prog", "Users"}),
-            "Warning: Users may change \"C:\\Prog\", which the service runs as LocalSystem; "
-            "let only administrators change it (see the README).\n");
-  EXPECT_EQ(start_access_warning({{"C:\\Prog", "Users"}, {"C:\\Prog\\jre\\bin", "Everyone"}}),
-            "Ordinary users may change what the service loads as LocalSystem: Users may change \"C:\\Prog\"; "
-            "Everyone may change \"C:\\Prog\\jre\\bin\"; let only administrators change these (see the README). "
-            "The service starts all the same.");
-}
-
 }  // namespace

@@ -146,12 +146,4 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected) << c.cause;
 }
 
-// The agent's own text reaches the event text unit for unit: accents, other
-// scripts and characters beyond 16 bits alike.
-TEST(FailureText, TheAgentsTextIsKeptAsUtf16) {
-  const char16_t exception[] = u"java.io.FileNotFoundException: Datei nicht gefunden: \u00e4\u0416\U0001D11E";
-  EXPECT_EQ(agent_call_threw(AgentCall::Main, kAgent.c_str(), exception).text,
-            widened(("The agent failed: " + kAgent + ".main ended with an uncaught exception - ").c_str()) + exception);
-}
-
 }  // namespace

@@ -324,38 +324,29 @@ def journal_is_empty(test, host):
     test.assertEqual(host.journal(), [])
 
 
-def drive_root(folder):
-    """The root of the drive that holds folder, where a path from the
-    drive's root ("\\jre\\bin") leads."""
+def root_jre():
+    """\\jre of the drive that holds the work folders, where an empty Path value leads."""
     if winetest.ON_WINDOWS:
-        return os.path.splitdrive(os.path.abspath(folder))[0] + "\\"
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c")
-
-
-def recording_jvms(folder):
-    """Where a relative or empty Path value would lead a host started in the
-    work folder: jre\\bin under that folder and under its drive's root."""
-    work = os.path.dirname(folder)
-    return [os.path.join(root, "jre", "bin") for root in (work, drive_root(work))]
+        return os.path.splitdrive(os.path.abspath(os.environ["OSTRAD_TEST_WORK"]))[0] + "\\jre"
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "jre")
 
 
 def relative_path_value(value):
-    """A register function for DebugHost: the Path value as given, with a
-    recording jvm.dll wherever that value could lead."""
+    """A register function for DebugHost: the Path value as given, with a recording jvm.dll
+    wherever it could lead: the work folder (the current one) and \\jre\\bin of its drive."""
     def register(folder):
-        for jvm_folder in recording_jvms(folder):
-            shutil.rmtree(os.path.dirname(jvm_folder), ignore_errors=True)  # no marker of an earlier run
-            os.makedirs(jvm_folder)
-            shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(jvm_folder, "jvm.dll"))
+        fx.plant_in(os.path.dirname(folder))
+        shutil.rmtree(root_jre(), ignore_errors=True)  # no marker of an earlier run
+        os.makedirs(os.path.join(root_jre(), "bin"))
+        shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(root_jre(), "bin", "jvm.dll"))
         return fx.set_app_paths_value("Path", value)
     return register
 
 
 def no_recording_jvm_ran(test, host):
-    for jvm_folder in recording_jvms(host.install):
-        ran = fx.planted_that_ran(jvm_folder)
-        shutil.rmtree(os.path.dirname(jvm_folder))  # the drive root's jre too
-        test.assertEqual(ran, [])
+    ran = fx.planted_that_ran(host.work) + fx.planted_that_ran(os.path.join(root_jre(), "bin"))
+    shutil.rmtree(root_jre())
+    test.assertEqual(ran, [])
     journal_is_empty(test, host)
 
 

@@ -380,34 +380,33 @@ jobject JNICALL CallObjectMethodA(JNIEnv*, jobject object, jmethodID method, con
 }
 
 // A string's characters as Java holds them, UTF-16 (this JVM keeps its
-// strings in UTF-8); the copy is freed by ReleaseStringChars.
-std::wstring utf16_of(jstring text) {
+// strings in UTF-8); null for anything but a string this JVM made.
+const FakeObject* utf16_of(jstring text, std::wstring& wide) {
   const FakeObject* found = lookup(text);
-  if (!found || found->kind != Kind::String) return L"";
-  std::wstring wide(found->text.size(), L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, found->text.data(),
-                                                      static_cast<int>(found->text.size()), &wide[0],
-                                                      static_cast<int>(wide.size()))));
-  return wide;
+  if (!found || found->kind != Kind::String) return nullptr;
+  const int size = static_cast<int>(found->text.size());
+  wide.resize(found->text.size());
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, found->text.data(), size, &wide[0], size)));
+  return found;
 }
 
 jsize JNICALL GetStringLength(JNIEnv*, jstring text) {
   enter("GetStringLength");
-  journal("get_string_length valid=%d", lookup(text) ? 1 : 0);
-  return static_cast<jsize>(utf16_of(text).size());
+  std::wstring wide;
+  journal("get_string_length valid=%d", utf16_of(text, wide) ? 1 : 0);
+  return static_cast<jsize>(wide.size());
 }
 
+// The copy is freed by ReleaseStringChars.
 const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* isCopy) {
   enter("GetStringChars");
-  const FakeObject* found = lookup(text);
-  const bool valid = found && found->kind == Kind::String;
+  std::wstring wide;
+  const bool valid = utf16_of(text, wide) != nullptr;
   journal("get_string_chars valid=%d", valid ? 1 : 0);
   if (isCopy) *isCopy = JNI_TRUE;
   if (!valid) return nullptr;
-  const std::wstring wide = utf16_of(text);
   jchar* copy = new jchar[wide.size() + 1];
-  std::copy(wide.begin(), wide.end(), copy);
-  copy[wide.size()] = 0;
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, copy);  // the terminating zero too
   return copy;
 }
 
