@@ -320,7 +320,8 @@ class EventCapture:
         """(event texts, other lines of stderr), as split_event_lines gives them."""
         texts, others = split_event_lines(stderr)
         if winetest.ON_WINDOWS:
-            texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark)]
+            # Errors only: a start on Windows may also warn of the checkout's folders.
+            texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark) if e["level"] == 2]
         return texts, others
 
 
