@@ -267,11 +267,6 @@ def split_event_lines(stderr):
     return texts, others
 
 
-def warning_texts(stderr):
-    """The warning events' texts in standard error written under WARNINGS_WINEDEBUG."""
-    return [_unescape(match.group(1)) for match in map(_WARNING_LINE.match, stderr.splitlines()) if match]
-
-
 def wine_shown_text(text):
     """(text, cut) as Wine's trace shows a wide string: escaped into 300 bytes
     after 'L"' while at most 290 are used, "..." only when two or more
@@ -323,6 +318,12 @@ class EventCapture:
             # Errors only: a start on Windows may also warn of the checkout's folders.
             texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark) if e["level"] == 2]
         return texts, others
+
+    def warnings(self, stderr):
+        """The warning events' texts: under Wine from stderr written under WARNINGS_WINEDEBUG."""
+        if winetest.ON_WINDOWS:
+            return [" ".join(e["strings"]) for e in read_application_events(self.mark) if e["level"] == 3]
+        return [_unescape(match.group(1)) for match in map(_WARNING_LINE.match, stderr.splitlines()) if match]
 
 
 def event_text_matches(seen, expected):
