@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "access_check.h"
 #include "agent_jni.h"
 #include "failure_text.h"
 #include "jvm_setup.h"
@@ -109,6 +110,12 @@ bool find_install_directory(FailureText& why) {
       why = path_value_unterminated(data.data(), dataSize);
       return false;
     }
+    // A relative or empty value would name folders under the current drive
+    // or folder, where anyone may have put a jvm.dll.
+    if (!is_fully_qualified_folder(directory)) {
+      why = install_directory_not_fully_qualified(directory);
+      return false;
+    }
     if (!take_install_directory(directory, why)) return false;
     found = true;
   }
@@ -123,7 +130,18 @@ bool find_install_directory(FailureText& why) {
 HMODULE load_jvm_library(FailureText& why) {
   for (const std::string& candidate : jvm_library_candidates(g_installDirectory)) {
     const DWORD attributes = GetFileAttributesA(candidate.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      // Only a library that is not there lets the search go on: one that
+      // cannot be examined might be the one meant.
+      const DWORD code = GetLastError();
+      if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) continue;
+      why = jvm_library_not_examined(candidate, SystemMessage(code).text(), code);
+      return nullptr;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    // Said, not refused: the installation has always started this way.
+    const std::string& d = g_installDirectory;
+    warn_of_changeable({d, d + "\\jre\\bin", d + "\\jre\\bin\\server", candidate});
     HMODULE library = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
       const DWORD code = GetLastError();
@@ -144,7 +162,7 @@ std::string library_path(HMODULE library) {
 
 DWORD WINAPI agent_thread(LPVOID parameter) {
   const LaunchRecord* record = static_cast<const LaunchRecord*>(parameter);
-  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record, error_hook));
+  return static_cast<DWORD>(run_agent_main(record->host->jvm(), *record, agent_error_hook));
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 #include "JvmServices.h"
 #include "agent_jni.h"
 #include "agent_lifecycle.h"
+#include "failure_text.h"
 #include "service_control_logic.h"
 #include "service_status.h"
+#include "system_message.h"
 #include "system_program.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -44,9 +47,19 @@ BOOL WINAPI claimed_console_handler(DWORD event) {
   return FALSE;
 }
 
+// "ping localhost" by the system's own ping. A ping that cannot be started
+// will not start on a later try: that ends the start at once, with its cause.
+int probe_loopback() {
+  const ProgramRun run = run_system_program(L"PING.EXE", L"ping localhost");
+  if (run.started) return run.exitCode == 0 ? 0 : 1;
+  const std::string program = ansi_from_wide(run.program.c_str());
+  error_hook(probe_not_started(program, SystemMessage(run.error).text(), run.error).text);
+  return kProbeNotStarted;
+}
+
 AgentLifecycle& bind_hooks(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
-  hooks.probeLoopback = [] { return run_system_program(L"PING.EXE", L"ping localhost"); };
+  hooks.probeLoopback = probe_loopback;
   hooks.pause = [](unsigned ms) { WaitForSingleObject(g_stopEvent, ms); };
   hooks.wakePause = [] { SetEvent(g_stopEvent); };
   hooks.report = report;
@@ -73,7 +86,7 @@ AgentLifecycle& bind_hooks(AgentLifecycle& life) {
     g_agentThread = nullptr;
     return agent_end_of(static_cast<std::int32_t>(exitCode));
   };
-  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, error_hook); };
+  hooks.callCleanup = [] { call_agent_cleanup(g_host->jvm(), kAgentClassName, agent_error_hook); };
   hooks.fail = error_hook;
   return life;
 }

@@ -6,28 +6,39 @@
 
 namespace {
 
-// Room for the description of a pending exception; a longer one is cut.
+// Room for the description of a pending exception, in UTF-16 units; a longer
+// one is cut.
 constexpr std::size_t kExceptionTextSize = 1024;
 
 struct ExceptionText {
-  char text[kExceptionTextSize] = "";
+  std::u16string text;
 };
+
+// A Java string as the JVM holds it (UTF-16), at most kExceptionTextSize - 1
+// units of it, never half a surrogate pair.
+std::u16string java_text(JNIEnv* env, jstring text) {
+  std::u16string taken;
+  const jchar* chars = env->GetStringChars(text, nullptr);
+  if (chars == nullptr) return taken;
+  std::size_t length = static_cast<std::size_t>(env->GetStringLength(text));
+  if (length >= kExceptionTextSize) {
+    length = kExceptionTextSize - 1;
+    if (chars[length - 1] >= 0xD800 && chars[length - 1] <= 0xDBFF) --length;
+  }
+  taken.assign(chars, chars + length);
+  env->ReleaseStringChars(text, chars);
+  return taken;
+}
 
 // Describes a thrown object as its toString() does ("<class>: <message>").
 // Nothing may be pending when it is called, and nothing is left pending.
 ExceptionText describe(JNIEnv* env, jthrowable thrown) {
-  ExceptionText taken;
-  std::snprintf(taken.text, sizeof taken.text, "%s", "(an exception that cannot be described)");
+  ExceptionText taken{u"(an exception that cannot be described)"};
   jclass thrownClass = env->GetObjectClass(thrown);
   jmethodID toString = env->GetMethodID(thrownClass, "toString", "()Ljava/lang/String;");
   jstring description =
       toString != nullptr ? static_cast<jstring>(env->CallObjectMethod(thrown, toString)) : nullptr;
-  if (description != nullptr && !env->ExceptionCheck()) {
-    if (const char* utf = env->GetStringUTFChars(description, nullptr)) {
-      std::snprintf(taken.text, sizeof taken.text, "%s", utf);
-      env->ReleaseStringUTFChars(description, utf);
-    }
-  }
+  if (description != nullptr && !env->ExceptionCheck()) taken.text = java_text(env, description);
   // Describing may itself have thrown; leave nothing pending.
   env->ExceptionClear();
   return taken;
@@ -46,19 +57,21 @@ ExceptionText take_pending_exception(JNIEnv* env) {
 // exception is described to fail and thrown again (describing needs it
 // cleared), so that the detach that follows reports it as the JVM reports an
 // uncaught exception, stack trace included, on standard error.
-bool report_uncaught_exception(JNIEnv* env, AgentCall call, const char* className, FailureHook fail) {
+bool report_uncaught_exception(JNIEnv* env, AgentCall call, const char* className, AgentFailureHook fail) {
   jthrowable thrown = env->ExceptionOccurred();
   if (thrown == nullptr) return false;
   env->ExceptionClear();
   const ExceptionText text = describe(env, thrown);
-  if (fail != nullptr) fail(agent_call_threw(call, className, text.text).text);
+  if (fail != nullptr) fail(agent_call_threw(call, className, text.text.c_str()).text.c_str());
   env->Throw(thrown);
   return true;
 }
 
-void hand_over(FailureHook fail, const FailureText& failure) {
-  if (fail != nullptr) fail(failure.text);
+void hand_over(AgentFailureHook fail, const AgentFailureText& failure) {
+  if (fail != nullptr) fail(failure.text.c_str());
 }
+
+void hand_over(AgentFailureHook fail, const FailureText& failure) { hand_over(fail, {widened(failure.text)}); }
 
 }  // namespace
 
@@ -77,7 +90,7 @@ jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& opt
   return entry(vm, reinterpret_cast<void**>(&creatorEnv), &initArgs);
 }
 
-jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail) {
+jint run_agent_main(JavaVM* vm, const LaunchRecord& record, AgentFailureHook fail) {
   const char* className = record.className.c_str();
   JNIEnv* env = nullptr;
   const jint attached = vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
@@ -100,17 +113,17 @@ jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail) {
       env->CallStaticVoidMethod(agentClass, mainMethod, arguments);
       ended = report_uncaught_exception(env, AgentCall::Main, className, fail) ? kAgentMainThrew : kAgentMainReturned;
     } else {
-      hand_over(fail, agent_method_missing(AgentCall::Main, className, take_pending_exception(env).text));
+      hand_over(fail, agent_method_missing(AgentCall::Main, className, take_pending_exception(env).text.c_str()));
     }
   } else {
-    hand_over(fail, agent_class_missing(AgentCall::Main, className, take_pending_exception(env).text));
+    hand_over(fail, agent_class_missing(AgentCall::Main, className, take_pending_exception(env).text.c_str()));
   }
 
   vm->DetachCurrentThread();
   return ended;
 }
 
-bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail) {
+bool call_agent_cleanup(JavaVM* vm, const char* className, AgentFailureHook fail) {
   JNIEnv* env = nullptr;
   const jint attached = vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
   if (attached < 0) {
@@ -122,10 +135,10 @@ bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail) {
       env->CallStaticVoidMethod(agentClass, cleanup);
       report_uncaught_exception(env, AgentCall::Cleanup, className, fail);
     } else {
-      hand_over(fail, agent_method_missing(AgentCall::Cleanup, className, take_pending_exception(env).text));
+      hand_over(fail, agent_method_missing(AgentCall::Cleanup, className, take_pending_exception(env).text.c_str()));
     }
   } else {
-    hand_over(fail, agent_class_missing(AgentCall::Cleanup, className, take_pending_exception(env).text));
+    hand_over(fail, agent_class_missing(AgentCall::Cleanup, className, take_pending_exception(env).text.c_str()));
   }
   vm->DetachCurrentThread();
   return true;

@@ -14,6 +14,8 @@
 
 // Receives the text of a failure (the error hook); may be null.
 using FailureHook = void (*)(const char* text);
+// The same for the agent's failures, whose texts carry Java text: UTF-16.
+using AgentFailureHook = void (*)(const char16_t* text);
 
 // The signature of the invocation entry point JNI_CreateJavaVM.
 using CreateJavaVmEntry = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
@@ -32,11 +34,11 @@ jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& opt
 // hands its text to fail; the lookup's pending exception is described in it
 // and cleared. An exception that main leaves is described to fail and left
 // pending, so that the JVM reports it at the detach as any uncaught exception.
-jint run_agent_main(JavaVM* vm, const LaunchRecord& record, FailureHook fail);
+jint run_agent_main(JavaVM* vm, const LaunchRecord& record, AgentFailureHook fail);
 
 // Calls the static cleanup()V of the class on the calling thread: attach,
 // call (waiting until it returns), detach. A missing class or method calls
 // nothing and hands its text to fail, as does a failed attach; an exception
 // that cleanup leaves goes to fail and to the JVM's report, as main's does.
 // Returns false when the thread could not be attached.
-bool call_agent_cleanup(JavaVM* vm, const char* className, FailureHook fail);
+bool call_agent_cleanup(JavaVM* vm, const char* className, AgentFailureHook fail);

@@ -67,7 +67,10 @@ bool note_agent_ended(AgentLifecycle& life) {
 
 int run_loopback_probe(AgentLifecycle& life) {
   int pauses = 0;
-  while (life.hooks.probeLoopback() != 0 && pauses < kProbeRetries && !stop_requested(life)) {
+  for (;;) {
+    const int status = life.hooks.probeLoopback();
+    if (status == kProbeNotStarted) return kProbeNotStarted;  // no use asking again
+    if (status == 0 || pauses == kProbeRetries || stop_requested(life)) break;
     life.hooks.pause(kProbePauseMs);
     ++pauses;
     if (stop_requested(life)) break;
@@ -82,6 +85,10 @@ int run_loopback_probe(AgentLifecycle& life) {
 void run_agent(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
   const int pauses = run_loopback_probe(life);
+  if (pauses == kProbeNotStarted) {
+    give_up(life);
+    return;
+  }
   report_start_pending_unless_stopped(life);
 
   // A stop during the probe gives the start up before a JVM is made for nothing.

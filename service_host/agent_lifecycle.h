@@ -13,6 +13,7 @@
 
 constexpr int kProbeRetries = 30;            // pauses before the start is given up
 constexpr unsigned kProbePauseMs = 10000;
+constexpr int kProbeNotStarted = -1;         // no ping to ask: the start is given up at once
 constexpr unsigned kStartedToneHz = 5000, kStartedToneMs = 125;
 constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
 
@@ -23,7 +24,9 @@ constexpr std::uint32_t kExitStartGivenUp = 1;  // the event log says why
 constexpr std::uint32_t kExitAgentThrew = 2;    // an uncaught exception ended the agent's main
 
 struct AgentHooks {
-  std::function<int()> probeLoopback;            // runs "ping localhost"; 0 when it answered
+  // Runs "ping localhost": 0 when it answered, kProbeNotStarted when ping
+  // could not be started at all (the hook has said why), else no answer.
+  std::function<int()> probeLoopback;
   std::function<void(unsigned ms)> pause;        // may end early once wakePause was called
   std::function<void()> wakePause;
   std::function<bool(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint)> report;
@@ -62,6 +65,7 @@ struct AgentLifecycle {
 // stop was requested). Returns the number of pauses taken: kProbeRetries
 // means the start must be given up, whatever the last run said; the probe
 // then hands its text to the fail hook (unless a stop ended it).
+// kProbeNotStarted: ping could not be started, and the start is given up at once.
 int run_loopback_probe(AgentLifecycle& life);
 
 void run_agent(AgentLifecycle& life);

@@ -6,6 +6,7 @@
 
 #include "ostrad_messages.h"  // generated from ostrad_messages.mc
 #include "service_identity.h"
+#include "wide_text.h"
 #include "win_handle.h"
 
 namespace {
@@ -15,18 +16,24 @@ constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | 
 
 std::string source_key() { return std::string(kApplicationLogKey) + kEventSource; }
 
-}  // namespace
-
 // The source is registered for each event: events are few (a failed start
 // writes one or two), they come from any thread, and no handle then has to
 // outlive the threads that may still write while the process ends.
-void write_error_event(const char* text) {
-  HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
+void report_event(WORD type, DWORD messageId, const wchar_t* text) {
+  HANDLE source = RegisterEventSourceW(nullptr, wide_from_ansi(kEventSource).c_str());
   if (source == nullptr) return;
-  const char* strings[] = {text};
-  ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, MSG_FAILURE_TEXT, nullptr, 1, 0, strings, nullptr);
+  const wchar_t* strings[] = {text};
+  ReportEventW(source, type, 0, messageId, nullptr, 1, 0, strings, nullptr);
   DeregisterEventSource(source);
 }
+
+}  // namespace
+
+void write_error_event(const char* text) { write_error_event(wide_from_ansi(text).c_str()); }
+
+void write_error_event(const wchar_t* text) { report_event(EVENTLOG_ERROR_TYPE, MSG_FAILURE_TEXT, text); }
+
+void write_warning_event(const wchar_t* text) { report_event(EVENTLOG_WARNING_TYPE, MSG_WARNING_TEXT, text); }
 
 void register_event_source(const char* modulePath) {
   RegistryKey key;

@@ -76,9 +76,12 @@ const char* signature(AgentCall call) {
   return call == AgentCall::Main ? kAgentMainSignature : kAgentCleanupSignature;
 }
 
-// " - <exception>" when there is one.
-const char* separator(const char* exception) { return exception != nullptr && exception[0] != '\0' ? " - " : ""; }
-const char* or_empty(const char* exception) { return exception != nullptr ? exception : ""; }
+// "<head> - <exception>", or the head alone when there is no exception.
+AgentFailureText with_exception(const FailureText& head, const char16_t* exception) {
+  AgentFailureText text{widened(head.text)};
+  if (exception != nullptr && exception[0] != u'\0') text.text += u" - " + std::u16string(exception);
+  return text;
+}
 
 }  // namespace
 
@@ -112,6 +115,12 @@ FailureText path_value_unterminated(const char* data, std::size_t bytesRead) {
                  static_cast<int>(bytesRead < kFailureTextSize ? bytesRead : kFailureTextSize), data);
 }
 
+FailureText install_directory_not_fully_qualified(const std::string& value) {
+  return compose("%sthe \"Path\" value of the registry key \"%s%s\" is not a fully qualified folder "
+                 "(X:\\... or \\\\server\\share\\...): \"%s\"",
+                 kGivenUp, kKeyName, kAppPathsKey, value.c_str());
+}
+
 FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code) {
   return compose("%sthe process \"Path\" of %lu characters cannot be set - %s", kGivenUp,
                  static_cast<unsigned long>(length), system_error(systemText, code).text);
@@ -130,12 +139,17 @@ FailureText jvm_option_too_long(const char* what, const std::string& value, cons
 
 FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std::string& directory) {
   const char* d = directory.c_str();
-  return compose("%sthe library \"jvm\" cannot be loaded - %s; searched first: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
+  return compose("%sthe library \"jvm\" cannot be loaded - %s; searched: %s;%s\\jre\\bin;%s\\jre\\bin\\server",
                  kGivenUp, system_error(systemText, code).text, d, d, d);
 }
 
 FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code) {
   return compose("%sthe library \"%s\" cannot be loaded - %s", kGivenUp, libraryPath.c_str(),
+                 system_error(systemText, code, libraryPath.c_str()).text);
+}
+
+FailureText jvm_library_not_examined(const std::string& libraryPath, const char* systemText, unsigned long code) {
+  return compose("%sthe library \"%s\" cannot be examined - %s", kGivenUp, libraryPath.c_str(),
                  system_error(systemText, code, libraryPath.c_str()).text);
 }
 
@@ -152,13 +166,25 @@ FailureText probe_unanswered(int pauses, unsigned pauseMs) {
                  pauseMs, pauses + 1);
 }
 
-FailureText agent_class_missing(AgentCall call, const char* className, const char* exception) {
-  return compose("%s: class %s not found%s%s", outcome(call), className, separator(exception), or_empty(exception));
+FailureText probe_not_started(const std::string& program, const char* systemText, unsigned long code) {
+  return compose("%sthe program \"%s\" cannot be started - %s", kGivenUp, program.c_str(),
+                 system_error(systemText, code, program.c_str()).text);
 }
 
-FailureText agent_method_missing(AgentCall call, const char* className, const char* exception) {
-  return compose("%s: class %s has no static method %s with signature %s%s%s", outcome(call), className,
-                 method(call), signature(call), separator(exception), or_empty(exception));
+std::u16string widened(const char* ascii) {
+  std::u16string wide;
+  for (const char* p = ascii; *p != '\0'; ++p) wide += static_cast<char16_t>(static_cast<unsigned char>(*p));
+  return wide;
+}
+
+AgentFailureText agent_class_missing(AgentCall call, const char* className, const char16_t* exception) {
+  return with_exception(compose("%s: class %s not found", outcome(call), className), exception);
+}
+
+AgentFailureText agent_method_missing(AgentCall call, const char* className, const char16_t* exception) {
+  return with_exception(compose("%s: class %s has no static method %s with signature %s", outcome(call), className,
+                                method(call), signature(call)),
+                        exception);
 }
 
 FailureText agent_not_attached(AgentCall call, const char* className, long result) {
@@ -170,10 +196,12 @@ FailureText agent_thread_not_created(const char* systemText, unsigned long code)
   return compose("%s: its thread cannot be created - %s", outcome(AgentCall::Main), system_error(systemText, code).text);
 }
 
-FailureText agent_call_threw(AgentCall call, const char* className, const char* exception) {
+AgentFailureText agent_call_threw(AgentCall call, const char* className, const char16_t* exception) {
   const char* failed = call == AgentCall::Main ? "The agent failed" : "The agent's cleanup failed";
-  return compose("%s: %s.%s ended with an uncaught exception - %s", failed, className, method(call),
-                 or_empty(exception));
+  AgentFailureText text{widened(compose("%s: %s.%s ended with an uncaught exception - ", failed, className,
+                                        method(call)).text)};
+  if (exception != nullptr) text.text += exception;
+  return text;
 }
 
 const char* jni_result_name(long result) {

@@ -30,6 +30,8 @@ FailureText path_value_not_read(const char* systemText, unsigned long code);
 FailureText path_value_too_long(unsigned long size, std::size_t bufferSize);
 // data: the bytesRead bytes read, none of them a zero.
 FailureText path_value_unterminated(const char* data, std::size_t bytesRead);
+// The value names no folder from a drive or share root (empty or relative).
+FailureText install_directory_not_fully_qualified(const std::string& value);
 FailureText search_path_not_set(std::size_t length, const char* systemText, unsigned long code);
 FailureText class_path_too_long(const std::string& directory, std::size_t bufferSize);
 // what: the value's name ("the class path"); option: the option's prefix.
@@ -41,23 +43,38 @@ FailureText jvm_not_loaded(const char* systemText, unsigned long code, const std
 // The jvm.dll found at libraryPath cannot be loaded. The system's text names
 // the library by the insert "%1" (error 193 among others): it is filled with libraryPath.
 FailureText jvm_library_not_loaded(const std::string& libraryPath, const char* systemText, unsigned long code);
+// Whether a jvm.dll is at libraryPath cannot be told (any error but "not found").
+FailureText jvm_library_not_examined(const std::string& libraryPath, const char* systemText, unsigned long code);
 FailureText no_create_entry(const char* libraryPath);
 FailureText jvm_creation_refused(long result);
 // The probe's last run does not count: the start is given up after the pauses,
 // even when that run answers.
 FailureText probe_unanswered(int pauses, unsigned pauseMs);
+// The probe's program cannot be started at all (program: its path, which
+// also fills the system text's "%1").
+FailureText probe_not_started(const std::string& program, const char* systemText, unsigned long code);
+
+// A text that carries the agent's own (Java) text: UTF-16, as the JVM holds
+// it, so that every character reaches the event log as the agent wrote it.
+// The host's parts of it are ASCII; the Java text in it is bounded by its taker.
+struct AgentFailureText {
+  std::u16string text;
+};
+
+// An ASCII text as UTF-16 (other bytes taken as Latin-1).
+std::u16string widened(const char* ascii);
 
 // The agent's static main (starting) or cleanup (stopping) was not called.
-// exception: the pending Java exception as "<class>: <message>" (empty when
-// there was none).
+// exception: the pending Java exception as "<class>: <message>" (null or empty
+// when there was none).
 enum class AgentCall { Main, Cleanup };
-FailureText agent_class_missing(AgentCall call, const char* className, const char* exception);
-FailureText agent_method_missing(AgentCall call, const char* className, const char* exception);
+AgentFailureText agent_class_missing(AgentCall call, const char* className, const char16_t* exception);
+AgentFailureText agent_method_missing(AgentCall call, const char* className, const char16_t* exception);
 FailureText agent_not_attached(AgentCall call, const char* className, long result);
 FailureText agent_thread_not_created(const char* systemText, unsigned long code);
 // The agent's static main or cleanup ended with an uncaught exception
 // (exception: its toString()).
-FailureText agent_call_threw(AgentCall call, const char* className, const char* exception);
+AgentFailureText agent_call_threw(AgentCall call, const char* className, const char16_t* exception);
 
 // The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
 // or null for a number JNI does not name.

@@ -1,5 +1,6 @@
 #include "jvm_setup.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -24,6 +25,16 @@ bool install_directory_from_data(const char* data, std::size_t bytesRead, std::s
   if (terminator == nullptr) return false;
   directory.assign(data, static_cast<const char*>(terminator) - data);
   return true;
+}
+
+bool is_fully_qualified_folder(const std::string& path) {
+  const auto separator = [&](std::size_t i) { return i < path.size() && (path[i] == '\\' || path[i] == '/'); };
+  const bool letter = !path.empty() && std::isalpha(static_cast<unsigned char>(path[0]));
+  if (letter && path.size() >= 3 && path[1] == ':' && separator(2)) return true;
+  if (!separator(0) || !separator(1)) return false;
+  // \\server\share: both names present.
+  const std::size_t shareStart = path.find_first_of("\\/", 2) + 1;
+  return shareStart > 3 && shareStart < path.size() && !separator(shareStart);
 }
 
 std::string compose_search_path(const std::string& directory, const std::string& oldPath) {

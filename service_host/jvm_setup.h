@@ -27,6 +27,11 @@ const char* shown_value_name(const char* valueName);
 // the 1024-byte buffer). False when there is no terminating zero.
 bool install_directory_from_data(const char* data, std::size_t bytesRead, std::string& directory);
 
+// A folder named from the drive or share root down (X:\... or
+// \\server\share\...). Anything else would be taken relative to the current
+// drive or folder, which are not the installation's.
+bool is_fully_qualified_folder(const std::string& path);
+
 // D;D\jre\bin;D\jre\bin\server;<old Path>
 std::string compose_search_path(const std::string& directory, const std::string& oldPath);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "access_check.h"
 #include "error_text.h"
 #include "event_log.h"
 #include "install_text.h"
@@ -107,6 +108,12 @@ void install_service() {
     return;
   }
   create_and_start(modulePath);
+  // The service runs this program, and loads from its folder, as LocalSystem.
+  const std::string program(modulePath, length);
+  std::string folder = program.substr(0, program.find_last_of('\\'));
+  if (folder.back() == ':') folder += '\\';  // a drive's root
+  for (const AccessFinding& finding : find_changeable({folder, program}))
+    print("%s", install_access_warning(finding).c_str());
   Sleep(kInstallPauseMs);
 }
 

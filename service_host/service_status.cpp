@@ -1,6 +1,7 @@
 #include "service_status.h"
 
 #include "event_log.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -54,8 +55,12 @@ bool report_failure(std::uint32_t serviceSpecificExitCode) {
   return report_failed(process_status_reporter(), serviceSpecificExitCode);
 }
 
-void error_hook(const char* text) {
-  OutputDebugStringA(text);
-  OutputDebugStringA("\n");
-  write_error_event(text);
+void error_hook(const char* text) { agent_error_hook(reinterpret_cast<const char16_t*>(wide_from_ansi(text).c_str())); }
+
+void agent_error_hook(const char16_t* text) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);
+  OutputDebugStringW(wide);
+  OutputDebugStringW(L"\n");
+  write_error_event(wide);
 }

@@ -24,4 +24,7 @@ bool report_failure(std::uint32_t serviceSpecificExitCode);
 
 // Receives failure texts: a debugger sees them, and they go to the
 // Application event log as error events; the console stays silent.
+// text is in the ANSI code page, as the host's own texts are.
 void error_hook(const char* text);
+// The same for a text in UTF-16, one that carries the agent's own text.
+void agent_error_hook(const char16_t* text);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "agent_jni.h"
+#include "failure_text.h"
 #include "jvm_setup.h"
 #include "launch_record.h"
 
@@ -36,18 +37,28 @@ constexpr char kUnrecognisedOption[] = "-Xkorvane-not-an-option";
 JavaVM* g_vm = nullptr;
 jint g_createResult = JNI_ERR;
 
-// The texts the code under test handed to its error hook.
+// The texts the code under test handed to its error hook (UTF-16).
 std::mutex g_failuresLock;
-std::vector<std::string> g_failures;
+std::vector<std::u16string> g_failures;
 
-void record_failure(const char* text) {
+void record_failure(const char16_t* text) {
   std::lock_guard<std::mutex> guard(g_failuresLock);
   g_failures.push_back(text);
 }
 
-std::vector<std::string> failures() {
+std::vector<std::u16string> failures16() {
   std::lock_guard<std::mutex> guard(g_failuresLock);
   return g_failures;
+}
+
+// The texts, for those that hold ASCII only ('?' for any other unit).
+std::vector<std::string> failures() {
+  std::vector<std::string> texts;
+  for (const std::u16string& failure : failures16()) {
+    texts.emplace_back();
+    for (const char16_t c : failure) texts.back() += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return texts;
 }
 
 void clear_failures() {
@@ -319,6 +330,20 @@ TEST_F(AgentJniTest, UncaughtExceptionIsDescribedAndStillReportedByTheJvm) {
                                                    " ended with an uncaught exception - " + exception});
     EXPECT_EQ(attached_threads(), threadsBefore);
   }
+}
+
+// The exception's text reaches the hook as the JVM holds it: no character of
+// it is re-encoded on the way.
+TEST_F(AgentJniTest, ExceptionTextOutsideAsciiIsHandedOverUnitForUnit) {
+  clear_failures();
+  testing::internal::CaptureStderr();
+  start_agent_thread(record_for(kReturningAgent, {"throwLocalized"}));
+  ASSERT_EQ(agent.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(agent.get(), kAgentMainThrew);
+  testing::internal::GetCapturedStderr();
+  const std::u16string exception = u"java.lang.IllegalStateException: Datei nicht gefunden: \u00e4\u0416\U0001D11E";
+  EXPECT_EQ(failures16(), std::vector<std::u16string>{u"The agent failed: " + widened(kReturningAgent) +
+                                                      u".main ended with an uncaught exception - " + exception});
 }
 
 // A failed lookup says why, with the exception it left; that exception is

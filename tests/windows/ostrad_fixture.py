@@ -20,7 +20,7 @@ APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmo
 AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
 SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails", "main_throws",
              "cleanup_throws")
-TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler")
+TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler", "main_message")
 
 # Ostrad's console lines, as its tests expect them.
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
@@ -51,8 +51,8 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
     (dll="noentry"), a 32-bit DLL (dll="i386") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
-    create_ms, cleanup_ms, main_ms (milliseconds) and console_handler (0:
-    the JVM registers none). Returns folder."""
+    create_ms, cleanup_ms, main_ms (milliseconds), console_handler (0:
+    the JVM registers none) and main_message (text). Returns folder."""
     if scenario is not None and scenario not in SCENARIOS:
         raise ValueError("unknown scenario %r" % scenario)
     for key in tunables:
@@ -73,9 +73,10 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     lines = []
     if scenario is not None:
         lines.append("scenario=%s" % scenario)
-    lines += ["%s=%d" % (key, int(value)) for key, value in sorted(tunables.items())]
+    lines += ["%s=%s" % (key, value if isinstance(value, str) else int(value))
+              for key, value in sorted(tunables.items())]
     if lines:
-        with open(os.path.join(jvm_folder, CONFIG_NAME), "w") as config:
+        with open(os.path.join(jvm_folder, CONFIG_NAME), "w", encoding="utf-8") as config:
             config.write("\n".join(lines) + "\n")
     return folder
 
@@ -166,9 +167,10 @@ def _system32(name):
 
 
 def use_ping_standin(status=0, once_marker=None):
-    """The probe's ping exits with status (0: answered); with once_marker (a
-    path) only until its first run has created that file. On Windows the
-    system's ping answers; a test that needs another status is skipped."""
+    """The probe's ping exits with status (0: answered; None: there is no
+    system32\\ping.exe at all); with once_marker (a path) only until its first
+    run has created that file. On Windows the system's ping answers; a test
+    that needs another status is skipped."""
     if winetest.ON_WINDOWS:
         if status == 0 and once_marker is None:
             return
@@ -177,6 +179,9 @@ def use_ping_standin(status=0, once_marker=None):
     if not os.path.exists(_system32("ping.exe.wine")):
         shutil.copyfile(_system32("ping.exe"), _system32("ping.exe.wine"))
         winetest.reg("add", *PING_OVERRIDE, "/d", "native", "/f")
+    if status is None:
+        os.remove(_system32("ping.exe"))
+        return
     shutil.copyfile(os.path.join(os.path.dirname(ostrad_exe()), "ping_standin.exe"), _system32("ping.exe"))
     with open(_system32("ping_standin.cfg"), "w") as config:
         config.write("status=%d\nonce_marker=%s\n" % (status, winetest.windows_path(once_marker) if once_marker else ""))
@@ -199,9 +204,18 @@ def ping_runs():
         return [line.rstrip("\n") for line in runs if line.strip()]
 
 
+# The library the stand-in JVM loads by its bare name. Wine ignores
+# SetDllDirectoryW(L""), which takes the current folder out of that search on Windows.
+SEARCH_PROBE = "jvm_search_probe.dll"
+WINE_SEARCHES_CURRENT_FOLDER = 'Wine ignores SetDllDirectoryW(L""): its current folder stays in the DLL search'
+
+
 def plant_in(folder):
-    """Someone else's jvm.dll and ping.cmd in folder, each leaving planted_*_ran.txt when it runs."""
+    """Someone else's jvm.dll and ping.cmd in folder (on Windows also the
+    stand-in JVM's SEARCH_PROBE), each leaving planted_*_ran.txt when it runs."""
     shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, "jvm.dll"))
+    if winetest.ON_WINDOWS:
+        shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(folder, SEARCH_PROBE))
     with open(os.path.join(folder, "ping.cmd"), "w", newline="\r\n") as cmd:
         cmd.write('@echo.>"%~dp0planted_ping_ran.txt"\n@exit /b 0\n')
 
@@ -210,11 +224,14 @@ def planted_that_ran(folder):
     return sorted(name for name in os.listdir(folder) if name.startswith("planted_") and name.endswith("_ran.txt"))
 
 
-# With this WINEDEBUG, Wine's ReportEventW (behind ReportEventA) writes each
-# error event's text to the process's standard error, and nothing else is
-# written there: one line "[<tid>:]err:eventlog:ReportEventW L"<text>"".
+# With this WINEDEBUG, Wine's ReportEventW writes each error event's text to
+# the process's standard error, and nothing else is written there: one line
+# "[<tid>:]err:eventlog:ReportEventW L"<text>"". With WARNINGS_WINEDEBUG,
+# warning events too ("warn:eventlog"), which split_event_lines leaves out.
 EVENTLOG_WINEDEBUG = "-all,err+eventlog"
+WARNINGS_WINEDEBUG = "-all,err+eventlog,warn+eventlog"
 _EVENT_LINE = re.compile(r'^(?:[0-9a-f]+:)?err:eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
+_WARNING_LINE = re.compile(r'^(?:[0-9a-f]+:)?warn:eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
 _ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
 
 
@@ -232,7 +249,8 @@ def _unescape(body):
         else:
             text.append(body[i])
             i += 1
-    return "".join(text)
+    # A character beyond 16 bits comes as its two surrogates.
+    return "".join(text).encode("utf-16-le", "surrogatepass").decode("utf-16-le")
 
 
 def split_event_lines(stderr):
@@ -244,7 +262,7 @@ def split_event_lines(stderr):
         match = _EVENT_LINE.match(line)
         if match:
             texts.append((_unescape(match.group(1)), match.group(2) is not None))
-        elif line.strip():
+        elif line.strip() and not _WARNING_LINE.match(line):
             others.append(line)
     return texts, others
 
@@ -297,8 +315,15 @@ class EventCapture:
         """(event texts, other lines of stderr), as split_event_lines gives them."""
         texts, others = split_event_lines(stderr)
         if winetest.ON_WINDOWS:
-            texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark)]
+            # Errors only: a start on Windows may also warn of the checkout's folders.
+            texts = [(" ".join(e["strings"]), False) for e in read_application_events(self.mark) if e["level"] == 2]
         return texts, others
+
+    def warnings(self, stderr):
+        """The warning events' texts: under Wine from stderr written under WARNINGS_WINEDEBUG."""
+        if winetest.ON_WINDOWS:
+            return [" ".join(e["strings"]) for e in read_application_events(self.mark) if e["level"] == 3]
+        return [_unescape(match.group(1)) for match in map(_WARNING_LINE.match, stderr.splitlines()) if match]
 
 
 def event_text_matches(seen, expected):

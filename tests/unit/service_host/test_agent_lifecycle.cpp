@@ -22,6 +22,7 @@ struct FakePlatform {
   std::vector<std::string> log;
   int probeRuns = 0;
   int succeedOnRun = 1;  // 0: never
+  int failedProbe = 1;   // what the other runs return
   bool jvmCreated = true;
   AgentEnd agentEnd = AgentEnd::Returned;  // how the agent thread ends
   std::function<void()> duringPause, duringCreate, duringWait, duringCleanup;
@@ -72,7 +73,7 @@ struct FakePlatform {
     h.probeLoopback = [this] {
       ++probeRuns;
       record("probe");
-      return probeRuns == succeedOnRun ? 0 : 1;
+      return probeRuns == succeedOnRun ? 0 : failedProbe;
     };
     h.pause = [this](unsigned ms) {
       record("pause " + std::to_string(ms));
@@ -167,6 +168,15 @@ TEST(AgentRun, ProbeAnsweringOnTheThirtiethRunStarts) {
   EXPECT_EQ(p.count("pause 10000"), 29);
   EXPECT_EQ(p.count("launch"), 1);
   EXPECT_EQ(failures(p.events()), 0);
+}
+
+TEST(AgentRun, PingThatCannotBeStartedGivesUpAtOnceWithoutAJvm) {
+  FakePlatform p;
+  p.succeedOnRun = 0;
+  p.failedProbe = kProbeNotStarted;
+  run_agent(p.life);
+  const std::vector<std::string> expected = {"probe", "report 1,1066,0 code 1", "beep 2000/500"};
+  EXPECT_EQ(p.events(), expected);
 }
 
 TEST(AgentRun, RefusedJvmGivesUpWithTheLowTone) {

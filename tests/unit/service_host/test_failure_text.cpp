@@ -30,6 +30,23 @@ std::string class_path_refusal(const std::string& directory) {
   return why.text;
 }
 
+// What the start says of an installation directory it refuses ("" when taken).
+std::string directory_refusal(const std::string& value) {
+  return is_fully_qualified_folder(value) ? "" : install_directory_not_fully_qualified(value).text;
+}
+
+std::string not_qualified(const std::string& value) {
+  return kGivenUp + "the \"Path\" value of the registry key " + kKey +
+         " is not a fully qualified folder (X:\\... or \\\\server\\share\\...): \"" + value + "\"";
+}
+
+// An agent's text that holds ASCII only, as a plain string.
+std::string ascii(const AgentFailureText& failure) {
+  std::string text;
+  for (const char16_t c : failure.text) text += c < 0x80 ? static_cast<char>(c) : '?';
+  return text;
+}
+
 // A text longer than the bound: cut to kFailureTextSize - 1 characters, "..." last.
 std::string cut(const std::string& text) {
   return text.substr(0, kFailureTextSize - 4) + "...";
@@ -59,6 +76,13 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        kGivenUp + "the \"Path\" value of the registry key " + kKey + " holds 1137 bytes, more than its 1024-byte buffer"},
       {"Path unterminated", path_value_unterminated(unterminated, sizeof unterminated).text,
        kGivenUp + "the \"Path\" value of the registry key " + kKey + " has no terminating zero in its 4 bytes: \"C:\\P\""},
+      {"empty Path", directory_refusal(""), not_qualified("")},
+      {"Path of the current folder", directory_refusal("."), not_qualified(".")},
+      {"relative Path", directory_refusal("jre"), not_qualified("jre")},
+      {"Path from the current drive's root", directory_refusal("\\x"), not_qualified("\\x")},
+      {"drive-relative Path", directory_refusal("C:x"), not_qualified("C:x")},
+      {"share without a share name", directory_refusal("\\\\server"), not_qualified("\\\\server")},
+      {"drive root and share are taken", directory_refusal("C:\\") + directory_refusal("\\\\s\\share"), ""},
       {"search path not set", search_path_not_set(40000, "The parameter is incorrect.\r\n", 87).text,
        kGivenUp + "the process \"Path\" of 40000 characters cannot be set - The parameter is incorrect. (0x57)"},
       {"class path too long", class_path_refusal(std::string(1400, 'd')),
@@ -75,32 +99,40 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
            "\" does not fit the JVM option \"-Denv.savepath=\" (1024-byte buffer)"},
       {"jvm not loaded", jvm_not_loaded("The specified module could not be found.\r\n", 126, "C:\\Prog").text,
        kGivenUp + "the library \"jvm\" cannot be loaded - The specified module could not be found. (0x7e); "
-                  "searched first: C:\\Prog;C:\\Prog\\jre\\bin;C:\\Prog\\jre\\bin\\server"},
+                  "searched: C:\\Prog;C:\\Prog\\jre\\bin;C:\\Prog\\jre\\bin\\server"},
       {"jvm not loaded, cut at the bound", jvm_not_loaded("Not found.\r\n", 126, longDirectory).text,
-       cut(kGivenUp + "the library \"jvm\" cannot be loaded - Not found. (0x7e); searched first: " + longDirectory +
+       cut(kGivenUp + "the library \"jvm\" cannot be loaded - Not found. (0x7e); searched: " + longDirectory +
            ";" + longDirectory + "\\jre\\bin;" + longDirectory + "\\jre\\bin\\server")},
       {"jvm library not loaded: its path fills the system's insert",
        jvm_library_not_loaded("C:\\P\\jvm.dll", "%1 is not a valid Win32 application.\r\n", 193).text,
        kGivenUp + "the library \"C:\\P\\jvm.dll\" cannot be loaded - C:\\P\\jvm.dll is not a valid Win32 application. (0xc1)"},
       {"inserts without a value are left out", app_paths_key_not_opened("Key %1 %2!s!not found.\r\n", 2).text,
        kGivenUp + "the registry key " + kKey + " cannot be opened - Key  not found. (0x2)"},
+      {"jvm library not examined", jvm_library_not_examined("C:\\P\\jvm.dll", "Access is denied.\r\n", 5).text,
+       kGivenUp + "the library \"C:\\P\\jvm.dll\" cannot be examined - Access is denied. (0x5)"},
       {"no entry point", no_create_entry("C:\\Prog\\jre\\bin\\server\\jvm.dll").text,
        kGivenUp + "the library \"C:\\Prog\\jre\\bin\\server\\jvm.dll\" has no entry point \"JNI_CreateJavaVM\""},
       {"creation refused", jvm_creation_refused(-1).text, kGivenUp + "JNI_CreateJavaVM returned -1 (JNI_ERR)"},
       {"creation refused, unnamed code", jvm_creation_refused(-42).text, kGivenUp + "JNI_CreateJavaVM returned -42"},
       {"probe unanswered", probe_unanswered(30, 10000).text,
        kGivenUp + "\"ping localhost\" did not answer within 30 pauses of 10000 ms (31 tries)"},
-      {"class missing", agent_class_missing(AgentCall::Main, kAgent.c_str(),
-                                            ("java.lang.NoClassDefFoundError: " + kAgent).c_str()).text,
+      {"probe program not started",
+       probe_not_started("C:\\Windows\\system32\\PING.EXE", "The system cannot find the file specified.\r\n", 2).text,
+       kGivenUp + "the program \"C:\\Windows\\system32\\PING.EXE\" cannot be started - "
+                  "The system cannot find the file specified. (0x2)"},
+      {"class missing",
+       ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(),
+                                 widened(("java.lang.NoClassDefFoundError: " + kAgent).c_str()).c_str())),
        "The agent did not start: class " + kAgent + " not found - java.lang.NoClassDefFoundError: " + kAgent},
-      {"class missing, no exception", agent_class_missing(AgentCall::Main, kAgent.c_str(), "").text,
+      {"class missing, no exception", ascii(agent_class_missing(AgentCall::Main, kAgent.c_str(), u"")),
        "The agent did not start: class " + kAgent + " not found"},
-      {"main missing", agent_method_missing(AgentCall::Main, kAgent.c_str(), "java.lang.NoSuchMethodError: main").text,
+      {"main missing",
+       ascii(agent_method_missing(AgentCall::Main, kAgent.c_str(), u"java.lang.NoSuchMethodError: main")),
        "The agent did not start: class " + kAgent +
            " has no static method main with signature ([Ljava/lang/String;)V - java.lang.NoSuchMethodError: main"},
-      {"class missing at stop", agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr).text,
+      {"class missing at stop", ascii(agent_class_missing(AgentCall::Cleanup, kAgent.c_str(), nullptr)),
        "The agent was not asked to clean up: class " + kAgent + " not found"},
-      {"cleanup missing", agent_method_missing(AgentCall::Cleanup, kAgent.c_str(), "x.Y: z").text,
+      {"cleanup missing", ascii(agent_method_missing(AgentCall::Cleanup, kAgent.c_str(), u"x.Y: z")),
        "The agent was not asked to clean up: class " + kAgent + " has no static method cleanup with signature ()V - x.Y: z"},
       {"agent thread not attached", agent_not_attached(AgentCall::Main, kAgent.c_str(), -1).text,
        "The agent did not start: the thread that calls " + kAgent +

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -116,8 +117,13 @@ TEST(StatusReporter, ASendThatThrowsFailsAndPassesItsTurnOn) {
 TEST(StatusReporter, ConcurrentReportsAreSentInTheOrderTheyWereFilled) {
   StatusReporter reporter;
   std::vector<std::uint32_t> checkpoints;
+  std::mutex checkpointsLock;
   reporter.send = [&](const ServiceStatusRecord& record) {
-    checkpoints.push_back(record.checkPoint);  // pending reports send one at a time
+    // A send as slow as the system's gives a later report the time to overtake
+    // this one, unless the reporter makes it wait.
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+    std::lock_guard<std::mutex> guard(checkpointsLock);
+    checkpoints.push_back(record.checkPoint);
     return true;
   };
   std::vector<std::thread> threads;

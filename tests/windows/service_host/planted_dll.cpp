@@ -1,5 +1,6 @@
-// A jvm.dll planted in the folder the host starts in: when loaded, it leaves
-// planted_dll_ran.txt beside itself.
+// A DLL planted where the host must not load it from (copied under the name
+// it would be looked for by): when loaded, it leaves planted_<its name>_ran.txt
+// beside itself (planted_jvm_ran.txt for a jvm.dll).
 
 #include <windows.h>
 
@@ -10,8 +11,11 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   char path[MAX_PATH];
   const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
   if (reason != DLL_PROCESS_ATTACH || length == 0 || length >= MAX_PATH) return TRUE;
-  const std::string marker = std::string(path, std::strrchr(path, '\\') + 1) + "planted_dll_ran.txt";
-  HANDLE file = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  const std::string file(path, length);
+  const std::size_t nameStart = file.rfind('\\') + 1;
+  const std::string name = file.substr(nameStart, file.rfind('.') - nameStart);
+  const std::string marker = file.substr(0, nameStart) + "planted_" + name + "_ran.txt";
+  HANDLE created = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (created != INVALID_HANDLE_VALUE) CloseHandle(created);
   return TRUE;
 }

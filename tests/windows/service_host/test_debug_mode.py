@@ -2,6 +2,7 @@
 the agent thread, Ctrl+C, and every way the start can fail."""
 import os
 import re
+import shutil
 import time
 import unittest
 
@@ -62,6 +63,16 @@ class DebugHost:
         if self.process.poll() is None:
             self.process.kill()
             self.process.communicate()
+
+
+def newest_event_text():
+    """Windows only: the one string of the service's newest error event, read as
+    UTF-16 by PowerShell and handed over as UTF-8."""
+    script = ("[Console]::OutputEncoding = [Text.Encoding]::UTF8; "
+              "(Get-WinEvent -FilterHashtable @{LogName='Application'; ProviderName='%s'; Level=2} -MaxEvents 1)"
+              ".Properties[0].Value" % fx.EVENT_SOURCE)
+    result = winetest.run(["powershell", "-NoProfile", "-Command", script], timeout=60)
+    return result.stdout.decode("utf-8").rstrip("\r\n")
 
 
 class ForegroundRun(unittest.TestCase):
@@ -131,6 +142,10 @@ class ForegroundRun(unittest.TestCase):
         self.assertEqual(len(fx.events(host.journal(), "create_vm")), 1)
         if not winetest.ON_WINDOWS:
             self.assertEqual(fx.ping_runs(), ["ping localhost"])
+        with self.subTest("a library the JVM loads by its bare name"):
+            if not winetest.ON_WINDOWS:
+                self.skipTest(fx.WINE_SEARCHES_CURRENT_FOLDER)
+            self.assertEqual([e["loaded"] for e in fx.events(host.journal(), "search_probe")], ["0"])
 
     def test_agent_main_returning_by_itself_ends_the_run_without_cleanup(self):
         host = DebugHost("returns", scenario="returns")
@@ -156,6 +171,48 @@ class ForegroundRun(unittest.TestCase):
                 self.assertTrue(fx.event_text_matches(
                     texts[0], "%s: %s.%s ended with an uncaught exception - %s" % (failed, AGENT, call, exception)))
                 self.assertRegex("\n".join(others), r'\AException in thread "Thread-\d+" %s\Z' % exception)
+
+    def test_a_start_from_folders_users_may_change_warns_and_still_starts(self):
+        # Under Wine, Everyone may change what mode 777 leaves open; on Windows, icacls lets Users modify all.
+        # A closed installation only under Wine: on Windows the checkout's folders may let users in.
+        group, folders = ("Everyone", [""])
+        if winetest.ON_WINDOWS:
+            group, folders = ("Users", ["", "\\jre\\bin", "\\jre\\bin\\server"])
+        rows = [(0o777, folders + ["\\jre\\bin\\server\\jvm.dll"])]
+        if not winetest.ON_WINDOWS:
+            rows.append((0o755, []))
+        for mode, changeable in rows:
+            with self.subTest(oct(mode)):
+                def open_up(folder):
+                    if winetest.ON_WINDOWS:
+                        winetest.run(["icacls", folder, "/grant", "*S-1-5-32-545:(OI)(CI)(M)"])
+                    for path in (folder, os.path.join(folder, fx.JVM_FOLDER, "jvm.dll")):
+                        os.chmod(path, mode)
+                    fx.register_installation(folder)
+                events = fx.EventCapture()
+                host = DebugHost("changeable_%o" % mode, register=open_up, env={"WINEDEBUG": fx.WARNINGS_WINEDEBUG})
+                host.wait_for("main_entered")
+                host.ctrl_c()
+                self.assertEqual((host.finish(), host.stdout), (0, STOPPING))
+                warnings = events.warnings(host.stderr)
+                self.assertEqual(len(warnings), 1 if changeable else 0, warnings)
+                for path in changeable:
+                    self.assertIn('%s may change "%s%s";' % (group, directory(host), path), warnings[0])
+                if changeable:
+                    self.assertTrue(warnings[0].startswith("Ordinary users may change what the service loads as "
+                                                           "LocalSystem: "), warnings)
+
+    def test_the_agents_text_outside_ascii_reaches_the_event_as_written(self):
+        message = "Datei nicht gefunden: \u00e4 \u0416 \U0001D11E"  # beyond any ANSI code page, beyond 16 bits
+        events = fx.EventCapture()
+        host = DebugHost("throws_localized", scenario="main_throws", main_message=message, env=EVENTS_SHOWN)
+        self.assertEqual(host.finish(), 0)
+        texts, _ = events.split(host.stderr)
+        if winetest.ON_WINDOWS:
+            texts = [(newest_event_text(), False)]
+        expected = "The agent failed: %s.main ended with an uncaught exception - " \
+                   "java.lang.IllegalStateException: %s" % (AGENT, message)
+        self.assertEqual(texts, [fx.wine_shown_text(expected) if not winetest.ON_WINDOWS else (expected, False)])
 
     def test_missing_agent_class_ends_the_run_quietly(self):
         host = DebugHost("no_class", scenario="no_class")
@@ -243,6 +300,7 @@ GIVEN_UP = "Start given up: "
 KEY = '"HKEY_LOCAL_MACHINE\\%s"' % fx.APP_PATHS_KEY.split("\\", 1)[1]
 NO_PATH_VALUE = GIVEN_UP + 'the registry key %s has no "Path" value' % KEY
 LONG_NAME = "x" * 1100
+SYSTEM_FOLDER = "C:\\windows\\system32"
 
 
 def register_value(name, data_of=winetest.windows_path, kind="REG_SZ"):
@@ -264,6 +322,37 @@ def jvm_path(host):
 
 def journal_is_empty(test, host):
     test.assertEqual(host.journal(), [])
+
+
+def root_jre():
+    """\\jre of the drive that holds the work folders, where an empty Path value leads."""
+    if winetest.ON_WINDOWS:
+        return os.path.splitdrive(os.path.abspath(os.environ["OSTRAD_TEST_WORK"]))[0] + "\\jre"
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "jre")
+
+
+def relative_path_value(value):
+    """A register function for DebugHost: the Path value as given, with a recording jvm.dll
+    wherever it could lead: the work folder (the current one) and \\jre\\bin of its drive."""
+    def register(folder):
+        fx.plant_in(os.path.dirname(folder))
+        shutil.rmtree(root_jre(), ignore_errors=True)  # no marker of an earlier run
+        os.makedirs(os.path.join(root_jre(), "bin"))
+        shutil.copyfile(os.environ["PLANTED_JVM_DLL"], os.path.join(root_jre(), "bin", "jvm.dll"))
+        return fx.set_app_paths_value("Path", value)
+    return register
+
+
+def no_recording_jvm_ran(test, host):
+    ran = fx.planted_that_ran(host.work) + fx.planted_that_ran(os.path.join(root_jre(), "bin"))
+    shutil.rmtree(root_jre())
+    test.assertEqual(ran, [])
+    journal_is_empty(test, host)
+
+
+def not_fully_qualified(value):
+    return (GIVEN_UP + 'the "Path" value of the registry key %s is not a fully qualified folder '
+            '(X:\\... or \\\\server\\share\\...): "%s"' % (KEY, value))
 
 
 def loaded_library_only(test, host):
@@ -307,7 +396,18 @@ GIVEN_UP_CASES = [
      % (KEY, len(directory(host)), directory(host)), journal_is_empty),
     ("missing jvm library", dict(dll=None),
      lambda host: (GIVEN_UP + 'the library "jvm" cannot be loaded - ', 0x7e,
-                   "; searched first: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
+                   "; searched: {0};{0}\\jre\\bin;{0}\\jre\\bin\\server".format(directory(host))), None),
+    ("empty Path value", dict(register=relative_path_value("")), lambda host: not_fully_qualified(""),
+     no_recording_jvm_ran),
+    ("relative Path value", dict(register=relative_path_value(".")), lambda host: not_fully_qualified("."),
+     no_recording_jvm_ran),
+    ("jvm library that cannot be examined (a name the system refuses)",
+     dict(register=register_value("Path", lambda folder: winetest.windows_path(folder) + "\\a|b")),
+     lambda host: (GIVEN_UP + 'the library "%s\\a|b\\jvm.dll" cannot be examined - ' % directory(host), 0x7b, ""),
+     journal_is_empty),
+    ("no ping in the system folder", dict(ping_status=None),
+     lambda host: (GIVEN_UP + 'the program "%s\\PING.EXE" cannot be started - ' % SYSTEM_FOLDER, 0x2, ""),
+     journal_is_empty),
     ("32-bit jvm library", dict(dll="i386"),
      lambda host: GIVEN_UP + 'the library "{0}" cannot be loaded - {1} (0xc1)'.format(
          jvm_path(host), ("%s is not a valid Win32 application." if winetest.ON_WINDOWS else "Bad EXE format for %s.")
@@ -358,18 +458,17 @@ class StartGivenUp(unittest.TestCase):
         host = DebugHost("event_call", scenario="refuse", env={"WINEDEBUG": "-all,fixme+advapi"})
         self.assertEqual(host.finish(), 0)
         if winetest.ON_WINDOWS:
-            written = fx.read_application_events(events.mark)
+            written = [e for e in fx.read_application_events(events.mark) if e["level"] == 2]  # warnings aside
             self.assertEqual([(e["level"], e["qualifiers"], e["id"], len(e["strings"])) for e in written],
                              [(2, 0xC000, 1, 1)])  # error, the message 0xC0000001, one string
             return
         calls = [line.split(":", 3)[-1] for line in host.stderr.splitlines() if ":fixme:advapi:" in line]
-        # RegisterEventSourceA, ReportEventA, DeregisterEventSource, in this order
-        # (Wine's A functions trace their W forms' calls too).
-        self.assertRegex(calls[0], r'^RegisterEventSourceA \(\(null\),"KorvaneQuorvexAgent"\)')
-        report = [call for call in calls if call.startswith("ReportEventA ")]
+        # RegisterEventSourceW, ReportEventW (UTF-16 text), DeregisterEventSource, in this order.
+        self.assertRegex(calls[0], r'^RegisterEventSourceW \(\(null\),L"KorvaneQuorvexAgent"\)')
+        report = [call for call in calls if call.startswith("ReportEventW ")]
         self.assertEqual(len(report), 1, calls)
         # handle, type EVENTLOG_ERROR_TYPE, category 0, the message's id, no SID, one string, no data
-        fields = report[0][len("ReportEventA ("):].split(",")
+        fields = report[0][len("ReportEventW ("):].split(",")
         self.assertEqual(fields[1:7], ["0x0001", "0x0000", "0xc0000001", "0000000000000000", "0x0001", "0x00000000"])
         self.assertTrue(calls[-1].startswith("DeregisterEventSource"), calls)
 

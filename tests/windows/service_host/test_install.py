@@ -3,6 +3,7 @@ registration read back through the SCM and the registry, the console texts of
 every outcome, and that nothing is left running."""
 import os
 import re
+import shutil
 import sys
 import time
 import unittest
@@ -65,6 +66,26 @@ class Install(sh.ServiceTestCase, unittest.TestCase):
         self.assertIsNone(sh.status())
         self.assertIsNone(sh.event_source())
         self.assert_no_process_left()
+
+    def test_install_from_a_folder_users_may_change_warns_and_still_installs(self):
+        self.make_installation("install-open")
+        folder = os.path.join(self.work, "open")
+        os.makedirs(folder)
+        if winetest.ON_WINDOWS:
+            group = "Users"
+            self.assertEqual(winetest.run(["icacls", folder, "/grant", "*S-1-5-32-545:(OI)(CI)(M)"]).returncode, 0)
+        else:
+            group = "Everyone"  # Wine's list of a mode 777 folder: Everyone may write and delete
+            os.chmod(folder, 0o777)
+        program = os.path.join(folder, "Ostrad.exe")
+        shutil.copyfile(os.environ["OSTRAD_EXE"], program)
+        out = winetest.text(winetest.run([program, "-i"], timeout=120).stdout)
+        warning = ('Warning: %s may change "%s", which the service runs as LocalSystem; '
+                   "let only administrators change it (see the README).\n" % (group, winetest.windows_path(folder)))
+        self.assertTrue(out.startswith(INSTALLED) and warning in out, out)
+        if not winetest.ON_WINDOWS:  # Windows adds what the checkout's folders grant
+            self.assertEqual(out, INSTALLED + warning)
+        self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)
 
     def test_install_when_present_fails_with_service_exists_and_pauses(self):
         self.make_installation("install-twice", scenario="refuse")

@@ -67,9 +67,9 @@ class VersionResourceTest(unittest.TestCase):
         self.assertEqual(pairs, [])
 
 
-# The one message of the table, as the program reports its events: severity
-# error, id 1.
-EVENT_MESSAGE_ID = "c0000001"
+# The messages of the table, as the program reports its events: severity
+# error, id 1, and severity warning, id 2.
+EVENT_MESSAGE_IDS = ("c0000001", "80000002")
 
 
 def formatted_message(message_id, text):
@@ -81,11 +81,12 @@ def formatted_message(message_id, text):
 class MessageTableTest(unittest.TestCase):
     def test_the_event_message_shows_the_text_as_given(self):
         # Insertion strings are not formatted again: a path may hold "%".
-        for text in ("Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", 'C:\\50% "of" %1 %%2 %n'):
-            self.assertEqual(formatted_message(EVENT_MESSAGE_ID, text), (0, "[%s\n]\n" % text))
+        for message_id in EVENT_MESSAGE_IDS:
+            for text in ("Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", 'C:\\50% "of" %1 %%2 %n'):
+                self.assertEqual(formatted_message(message_id, text), (0, "[%s\n]\n" % text), message_id)
 
     def test_there_is_no_other_message(self):
-        for message_id in ("1", "c0000002"):
+        for message_id in ("1", "c0000002", "80000001"):
             self.assertEqual(formatted_message(message_id, "x"), (1, ""))
 
 

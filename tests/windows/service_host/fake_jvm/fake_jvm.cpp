@@ -9,6 +9,7 @@
 #include <jni.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,7 @@ struct Settings {
   DWORD cleanupMs = 0;  // cleanup sleeps this long before it releases main and returns
   DWORD mainMs = 0;     // "returns": main sleeps this long before it returns
   bool consoleHandler = true;  // JNI_CreateJavaVM registers a JVM's console handler
+  std::string mainMessage = "agent failed";  // main_throws: the exception's message (UTF-8)
 };
 Settings settings;
 
@@ -184,7 +186,7 @@ void run_main() {
   else
     WaitForSingleObject(cleanupDone, INFINITE);
   if (settings.scenario == Scenario::MainThrows)
-    agent_throws("main", "agent failed");
+    agent_throws("main", settings.mainMessage.c_str());
   else
     journal("main_returned");
 }
@@ -377,18 +379,41 @@ jobject JNICALL CallObjectMethodA(JNIEnv*, jobject object, jmethodID method, con
   return call_object("CallObjectMethodA", object, method);
 }
 
-const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* isCopy) {
-  enter("GetStringUTFChars");
+// A string's characters as Java holds them, UTF-16 (this JVM keeps its
+// strings in UTF-8); null for anything but a string this JVM made.
+const FakeObject* utf16_of(jstring text, std::wstring& wide) {
   const FakeObject* found = lookup(text);
-  const bool valid = found && found->kind == Kind::String;
-  journal("get_string_utf_chars valid=%d", valid ? 1 : 0);
-  if (isCopy) *isCopy = JNI_FALSE;
-  return valid ? found->text.c_str() : nullptr;
+  if (!found || found->kind != Kind::String) return nullptr;
+  const int size = static_cast<int>(found->text.size());
+  wide.resize(found->text.size());
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, found->text.data(), size, &wide[0], size)));
+  return found;
 }
 
-void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char*) {
-  enter("ReleaseStringUTFChars");
-  journal("release_string_utf_chars");
+jsize JNICALL GetStringLength(JNIEnv*, jstring text) {
+  enter("GetStringLength");
+  std::wstring wide;
+  journal("get_string_length valid=%d", utf16_of(text, wide) ? 1 : 0);
+  return static_cast<jsize>(wide.size());
+}
+
+// The copy is freed by ReleaseStringChars.
+const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* isCopy) {
+  enter("GetStringChars");
+  std::wstring wide;
+  const bool valid = utf16_of(text, wide) != nullptr;
+  journal("get_string_chars valid=%d", valid ? 1 : 0);
+  if (isCopy) *isCopy = JNI_TRUE;
+  if (!valid) return nullptr;
+  jchar* copy = new jchar[wide.size() + 1];
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, copy);  // the terminating zero too
+  return copy;
+}
+
+void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar* chars) {
+  enter("ReleaseStringChars");
+  journal("release_string_chars");
+  delete[] chars;
 }
 
 // Makes a thrown object (one that ExceptionOccurred handed out) pending again.
@@ -499,6 +524,8 @@ void read_settings() {
       settings.mainMs = to_ms(value);
     } else if (key == "console_handler") {
       settings.consoleHandler = value != "0";
+    } else if (key == "main_message") {
+      settings.mainMessage = value;
     } else {
       known = false;
     }
@@ -539,8 +566,9 @@ void build_tables() {
   nativeTable.CallObjectMethod = CallObjectMethod;
   nativeTable.CallObjectMethodV = CallObjectMethodV;
   nativeTable.CallObjectMethodA = CallObjectMethodA;
-  nativeTable.GetStringUTFChars = GetStringUTFChars;
-  nativeTable.ReleaseStringUTFChars = ReleaseStringUTFChars;
+  nativeTable.GetStringLength = GetStringLength;
+  nativeTable.GetStringChars = GetStringChars;
+  nativeTable.ReleaseStringChars = ReleaseStringChars;
   theEnv.functions = &nativeTable;
 
   invokeTable.DestroyJavaVM = DestroyJavaVM;
@@ -572,6 +600,9 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
   }
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
+  // A real JVM loads libraries of its own by their bare names: one that is
+  // nowhere but in the folder the host started in must not be found.
+  journal("search_probe loaded=%d", LoadLibraryA("jvm_search_probe.dll") != nullptr ? 1 : 0);
   Sleep(settings.createMs);
 
   jint result = JNI_OK;

@@ -2,7 +2,8 @@ package com.torvik.pravend.coralind.agent;
 
 /**
  * An agent whose main returns at once, after recording its arguments; with
- * "throw" as first argument it leaves an exception instead. Its cleanup
+ * "throw" as first argument it leaves an exception instead ("throwLocalized":
+ * one whose message holds characters outside ASCII, one of them beyond 16 bits). Its cleanup
  * always throws.
  */
 public final class ReturningAgent {
@@ -24,6 +25,9 @@ public final class ReturningAgent {
         mainCalls++;
         if (args.length > 0 && args[0].equals("throw")) {
             throw new IllegalStateException("agent failed");
+        }
+        if (args.length > 0 && args[0].equals("throwLocalized")) {
+            throw new IllegalStateException("Datei nicht gefunden: \u00e4\u0416\uD834\uDD1E");
         }
     }
 
