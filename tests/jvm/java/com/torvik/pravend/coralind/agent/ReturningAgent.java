@@ -2,7 +2,8 @@ package com.torvik.pravend.coralind.agent;
 
 /**
  * An agent whose main returns at once, after recording its arguments; with
- * "throw" as first argument it leaves an exception instead. Its cleanup
+ * "throw" as first argument it leaves an exception instead; with "exit" and a
+ * number it prints a line and ends the process with that status. Its cleanup
  * always throws.
  */
 public final class ReturningAgent {
@@ -24,6 +25,10 @@ public final class ReturningAgent {
         mainCalls++;
         if (args.length > 0 && args[0].equals("throw")) {
             throw new IllegalStateException("agent failed");
+        }
+        if (args.length > 1 && args[0].equals("exit")) {
+            System.out.println("agent ends the process");
+            System.exit(Integer.parseInt(args[1]));
         }
     }
 
