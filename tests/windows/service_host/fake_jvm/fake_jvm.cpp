@@ -26,7 +26,8 @@ namespace {
 const char kAgentClass[] = "com/torvik/pravend/coralind/agent/ManagementAgent";
 const char kStringClass[] = "java/lang/String";
 
-enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows };
+enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows,
+                      GivesUp, Exits };
 
 struct ScenarioName {
   const char* name;
@@ -36,7 +37,7 @@ const ScenarioName kScenarios[] = {
     {"blocking", Scenario::Blocking},   {"returns", Scenario::Returns},   {"no_cleanup", Scenario::NoCleanup},
     {"no_main", Scenario::NoMain},      {"no_class", Scenario::NoClass},  {"refuse", Scenario::Refuse},
     {"attach_fails", Scenario::AttachFails}, {"main_throws", Scenario::MainThrows},
-    {"cleanup_throws", Scenario::CleanupThrows}};
+    {"cleanup_throws", Scenario::CleanupThrows}, {"gives_up", Scenario::GivesUp}, {"exits", Scenario::Exits}};
 
 struct Settings {
   Scenario scenario = Scenario::Blocking;
@@ -45,6 +46,8 @@ struct Settings {
   DWORD cleanupMs = 0;  // cleanup sleeps this long before it releases main and returns
   DWORD mainMs = 0;     // "returns": main sleeps this long before it returns
   bool consoleHandler = true;  // JNI_CreateJavaVM registers a JVM's console handler
+  int exitStatus = 3;          // "exits": the status of the agent's System.exit
+  unsigned long outputBytes = 0;  // main first writes this much to standard output
 };
 Settings settings;
 
@@ -169,6 +172,69 @@ void enter(const char* function) {
   note_pending(function);
 }
 
+// ---- the JVM's hooks: messages, exit and abort, and the agent's output ----
+
+// The host's hooks from the options "vfprintf", "exit" and "abort" (extraInfo).
+using VfprintfHook = jint(JNICALL*)(FILE*, const char*, va_list);
+using ExitHook = void(JNICALL*)(jint);
+using AbortHook = void(JNICALL*)();
+VfprintfHook vfprintfHook = nullptr;
+ExitHook exitHook = nullptr;
+AbortHook abortHook = nullptr;
+
+void take_hooks(const JavaVMInitArgs& initArgs) {
+  for (jint i = 0; i < initArgs.nOptions && initArgs.options; ++i) {
+    const JavaVMOption& option = initArgs.options[i];
+    const std::string name = option.optionString ? option.optionString : "";
+    if (name == "vfprintf") vfprintfHook = reinterpret_cast<VfprintfHook>(option.extraInfo);
+    if (name == "exit") exitHook = reinterpret_cast<ExitHook>(option.extraInfo);
+    if (name == "abort") abortHook = reinterpret_cast<AbortHook>(option.extraInfo);
+  }
+}
+
+// A message of the JVM: through the host's hook when it gave one, else on standard error.
+void jvm_says(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  journal("vfprintf_hook given=%d", vfprintfHook ? 1 : 0);
+  if (vfprintfHook)
+    vfprintfHook(stderr, format, args);
+  else
+    std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+// As HotSpot with an initial heap it cannot reserve: its reason, then the
+// abort hook, then the process ends with 1 inside JNI_CreateJavaVM.
+void give_up_creation() {
+  jvm_says("Error occurred during initialization of VM\n");
+  jvm_says("Could not reserve enough space for %luKB object heap\n", 8388608UL);
+  journal("abort_hook given=%d", abortHook ? 1 : 0);
+  if (abortHook) abortHook();
+  ExitProcess(1);
+}
+
+// As System.exit(n): the exit hook, then the process ends with n.
+void agent_exits() {
+  journal("exit_hook given=%d status=%d", exitHook ? 1 : 0, settings.exitStatus);
+  if (exitHook) exitHook(settings.exitStatus);
+  ExitProcess(static_cast<UINT>(settings.exitStatus));
+}
+
+// As System.out: straight to the process's standard output handle. A first
+// line, then lines of x up to output_bytes in all.
+void agent_prints() {
+  if (settings.outputBytes == 0) return;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  std::string text = "stand-in agent output\r\n";
+  const std::string line = std::string(1022, 'x') + "\r\n";
+  while (text.size() < settings.outputBytes) text += line;
+  text.resize(settings.outputBytes);
+  DWORD written = 0;
+  const BOOL ok = WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  journal("agent_output bytes=%lu written=%lu ok=%d", settings.outputBytes, written, ok ? 1 : 0);
+}
+
 // ---- the scripted agent ----
 
 // An exception out of the agent's method, left pending as the JVM leaves it.
@@ -179,6 +245,11 @@ void agent_throws(const char* method, const char* message) {
 
 void run_main() {
   journal("main_entered scenario=%s", settings.scenarioName.c_str());
+  agent_prints();
+  if (settings.scenario == Scenario::Exits) {
+    Sleep(settings.mainMs);
+    agent_exits();
+  }
   if (settings.scenario == Scenario::Returns || settings.scenario == Scenario::MainThrows)
     Sleep(settings.mainMs);
   else
@@ -499,6 +570,10 @@ void read_settings() {
       settings.mainMs = to_ms(value);
     } else if (key == "console_handler") {
       settings.consoleHandler = value != "0";
+    } else if (key == "exit_status") {
+      settings.exitStatus = std::atoi(value.c_str());
+    } else if (key == "output_bytes") {
+      settings.outputBytes = std::strtoul(value.c_str(), nullptr, 10);
     } else {
       known = false;
     }
@@ -570,9 +645,12 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     journal("option index=%ld extraInfo=%s text=%s", static_cast<long>(i), option.extraInfo ? "object" : "null",
             option.optionString ? option.optionString : "(null)");
   }
+  take_hooks(*initArgs);
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
   Sleep(settings.createMs);
+  if (settings.scenario == Scenario::GivesUp) give_up_creation();
+  if (settings.scenario == Scenario::Refuse) jvm_says("Invalid thread stack size: -Xss1k.\n");
 
   jint result = JNI_OK;
   {

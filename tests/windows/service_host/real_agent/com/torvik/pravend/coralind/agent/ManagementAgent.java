@@ -16,6 +16,8 @@ import java.util.concurrent.CountDownLatch;
  * host from another thread, releases it. The record is "agent-record.txt"
  * beside the jar the class came from (not in user.dir, which is one of the
  * facts under test): one "key=value" line per fact, in the order seen.
+ * With "agent-exit.txt" beside the jar, main prints a line and ends the
+ * process with System.exit and the number that file holds instead.
  */
 public final class ManagementAgent {
     /** The system properties that the host's six JVM options set. */
@@ -36,6 +38,12 @@ public final class ManagementAgent {
         // property): it shows as interpreted mode here.
         record("java.vm.info", System.getProperty("java.vm.info"));
         record("main.entered", "yes");
+        File exitFile = new File(recordFile().getParentFile(), "agent-exit.txt");
+        if (exitFile.isFile()) {
+            int status = Integer.parseInt(readFirstLine(exitFile).trim());
+            System.out.println("real agent: System.exit(" + status + ")");
+            System.exit(status);
+        }
         released.await();
         record("main.returned", "yes");
     }
@@ -48,6 +56,14 @@ public final class ManagementAgent {
     private static synchronized void record(String key, String value) {
         try (Writer out = new OutputStreamWriter(new FileOutputStream(recordFile(), true), StandardCharsets.UTF_8)) {
             out.write(key + "=" + value + "\n");
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    private static String readFirstLine(File file) {
+        try {
+            return java.nio.file.Files.readAllLines(file.toPath(), StandardCharsets.UTF_8).get(0);
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         }
