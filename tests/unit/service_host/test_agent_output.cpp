@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,32 +17,23 @@ namespace fs = std::filesystem;
 class AgentOutput : public testing::Test {
  protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() /
-             ("agent-output-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(folder);
     fs::create_directories(folder);
   }
   void TearDown() override { fs::remove_all(folder); }
-
-  AgentOutputLog& log(std::uint64_t limit) {
-    logs.push_back(std::make_unique<AgentOutputLog>(
-        folder.string(), limit, [this](const std::string& path, const char*) { drops.push_back(path); }));
-    return *logs.back();
-  }
 
   std::string contents(int generation) const {
     std::ifstream file(agent_output_file(folder.string(), generation), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
   }
 
-  fs::path folder;
-  std::vector<std::unique_ptr<AgentOutputLog>> logs;
+  const fs::path folder = fs::temp_directory_path() / "ostrad-agent-output-test";
   std::vector<std::string> drops;
+  AgentOutputLog::DropHook onDrop = [this](const std::string& path, const char*) { drops.push_back(path); };
 };
 
 TEST_F(AgentOutput, NamesAndStartLine) {
   const std::string sep(1, fs::path::preferred_separator);
-  EXPECT_EQ(agent_output_file("F", 0), "F" + sep + "agent-output.log");
   EXPECT_EQ(agent_output_file("F", 5), "F" + sep + "agent-output.5.log");
   EXPECT_EQ(log_folder_of("C:\\Program Files\\K\\Ostrad.exe"), "C:\\Program Files\\K" + sep + "logs");
   std::tm local{};
@@ -53,7 +43,7 @@ TEST_F(AgentOutput, NamesAndStartLine) {
 
 TEST_F(AgentOutput, AnExistingFileCountsAndMovesUpOnlyPastTheLimit) {
   { std::ofstream(agent_output_file(folder.string(), 0), std::ios::binary) << "older start\n"; }
-  AgentOutputLog& out = log(20);
+  AgentOutputLog out(folder.string(), 20, onDrop);
   out.write("12345678", 8);  // 20 bytes: at the limit, not over it
   EXPECT_EQ(contents(0), "older start\n12345678");
   out.write("x", 1);
@@ -62,7 +52,7 @@ TEST_F(AgentOutput, AnExistingFileCountsAndMovesUpOnlyPastTheLimit) {
 }
 
 TEST_F(AgentOutput, KeepsFiveOldFilesNewestFirst) {
-  AgentOutputLog& out = log(10);
+  AgentOutputLog out(folder.string(), 10, onDrop);
   for (const char* chunk : {"aaaaaa", "bbbbbb", "cccccc", "dddddd", "eeeeee", "ffffff", "gggggg", "hhhhhh"})
     out.write(chunk, 6);
   const char* expected[] = {"hhhhhh", "gggggg", "ffffff", "eeeeee", "dddddd", "cccccc"};
@@ -75,11 +65,10 @@ TEST_F(AgentOutput, KeepsFiveOldFilesNewestFirst) {
 TEST_F(AgentOutput, AnUnwritableFolderDropsTheOutputAndSaysSoOnce) {
   const fs::path notAFolder = folder / "file";
   { std::ofstream(notAFolder) << "x"; }
-  AgentOutputLog out(notAFolder.string(), 10, [this](const std::string& path, const char*) { drops.push_back(path); });
+  AgentOutputLog out(notAFolder.string(), 10, onDrop);
   out.write("lost", 4);
   out.write("lost again", 10);
-  ASSERT_EQ(drops.size(), 1u);
-  EXPECT_EQ(drops[0], agent_output_file(notAFolder.string(), 0));
+  EXPECT_EQ(drops, std::vector<std::string>{agent_output_file(notAFolder.string(), 0)});
 }
 
 }  // namespace

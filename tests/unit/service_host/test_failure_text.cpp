@@ -135,23 +135,16 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
 
 // The newest messages are kept, whole lines or not, within the bound.
 TEST(FailureText, JvmMessagesAreBoundedKeepingTheNewest) {
-  std::string messages;
-  for (int line = 0; line < 400; ++line) messages += "line " + std::to_string(line) + "\n";
-  char readable[kJvmMessagesShown + 1];
-  const std::string shown(readable, readable_jvm_messages(messages.data(), messages.size(), readable));
-  EXPECT_LE(shown.size(), kJvmMessagesShown);
-  EXPECT_GT(shown.size(), kJvmMessagesShown - 10);
-  EXPECT_EQ(shown.substr(0, 3), "...");
-  EXPECT_EQ(shown.substr(shown.size() - 19), "line 398 | line 399");
-
-  const std::string controls(600, '\x01');  // each takes four characters
-  const std::string shownControls(readable, readable_jvm_messages(controls.data(), controls.size(), readable));
-  EXPECT_LE(shownControls.size(), kJvmMessagesShown);
-  EXPECT_EQ(shownControls.substr(shownControls.size() - 8), "\\x01\\x01");
-
-  const std::string whole = with_messages(jvm_creation_refused(-1), messages);
-  EXPECT_LT(whole.size(), kFailureTextSize);
-  EXPECT_EQ(whole.substr(whole.size() - 8), "line 399");
+  std::string lines, controls(600, '\x01');  // each control character takes four
+  for (int line = 0; line < 400; ++line) lines += "line " + std::to_string(line) + "\n";
+  for (const std::string& messages : {lines, controls}) {
+    const std::string shown = with_messages(FailureText{}, messages);
+    const std::string prefix = " - the JVM's last messages: ...";
+    EXPECT_EQ(shown.substr(0, prefix.size()), prefix);
+    EXPECT_LE(shown.size() - prefix.size() + 3, kJvmMessagesShown);
+    EXPECT_GT(shown.size() - prefix.size() + 3, kJvmMessagesShown - 10);
+    EXPECT_EQ(shown.substr(shown.size() - 8), messages == lines ? "line 399" : "\\x01\\x01");
+  }
 }
 
 }  // namespace

@@ -174,21 +174,18 @@ void enter(const char* function) {
 
 // ---- the JVM's hooks: messages, exit and abort, and the agent's output ----
 
-// The host's hooks from the options "vfprintf", "exit" and "abort" (extraInfo).
-using VfprintfHook = jint(JNICALL*)(FILE*, const char*, va_list);
-using ExitHook = void(JNICALL*)(jint);
-using AbortHook = void(JNICALL*)();
-VfprintfHook vfprintfHook = nullptr;
-ExitHook exitHook = nullptr;
-AbortHook abortHook = nullptr;
+// The host's hooks, from the extraInfo of the options "vfprintf", "exit" and "abort".
+jint(JNICALL* vfprintfHook)(FILE*, const char*, va_list) = nullptr;
+void(JNICALL* exitHook)(jint) = nullptr;
+void(JNICALL* abortHook)() = nullptr;
 
 void take_hooks(const JavaVMInitArgs& initArgs) {
   for (jint i = 0; i < initArgs.nOptions && initArgs.options; ++i) {
-    const JavaVMOption& option = initArgs.options[i];
-    const std::string name = option.optionString ? option.optionString : "";
-    if (name == "vfprintf") vfprintfHook = reinterpret_cast<VfprintfHook>(option.extraInfo);
-    if (name == "exit") exitHook = reinterpret_cast<ExitHook>(option.extraInfo);
-    if (name == "abort") abortHook = reinterpret_cast<AbortHook>(option.extraInfo);
+    const std::string name = initArgs.options[i].optionString ? initArgs.options[i].optionString : "";
+    void* hook = initArgs.options[i].extraInfo;
+    if (name == "vfprintf") vfprintfHook = reinterpret_cast<decltype(vfprintfHook)>(hook);
+    if (name == "exit") exitHook = reinterpret_cast<decltype(exitHook)>(hook);
+    if (name == "abort") abortHook = reinterpret_cast<decltype(abortHook)>(hook);
   }
 }
 
@@ -197,15 +194,12 @@ void jvm_says(const char* format, ...) {
   va_list args;
   va_start(args, format);
   journal("vfprintf_hook given=%d", vfprintfHook ? 1 : 0);
-  if (vfprintfHook)
-    vfprintfHook(stderr, format, args);
-  else
-    std::vfprintf(stderr, format, args);
+  vfprintfHook ? vfprintfHook(stderr, format, args) : std::vfprintf(stderr, format, args);
   va_end(args);
 }
 
-// As HotSpot with an initial heap it cannot reserve: its reason, then the
-// abort hook, then the process ends with 1 inside JNI_CreateJavaVM.
+// As HotSpot with an initial heap it cannot reserve: its reason, the abort
+// hook, and the end of the process with 1 inside JNI_CreateJavaVM.
 void give_up_creation() {
   jvm_says("Error occurred during initialization of VM\n");
   jvm_says("Could not reserve enough space for %luKB object heap\n", 8388608UL);
@@ -214,25 +208,22 @@ void give_up_creation() {
   ExitProcess(1);
 }
 
-// As System.exit(n): the exit hook, then the process ends with n.
+// As System.exit(n): the exit hook, then the end of the process with n.
 void agent_exits() {
   journal("exit_hook given=%d status=%d", exitHook ? 1 : 0, settings.exitStatus);
   if (exitHook) exitHook(settings.exitStatus);
   ExitProcess(static_cast<UINT>(settings.exitStatus));
 }
 
-// As System.out: straight to the process's standard output handle. A first
-// line, then lines of x up to output_bytes in all.
+// As System.out, to the standard output handle: a first line, then lines of
+// x, output_bytes in all.
 void agent_prints() {
-  if (settings.outputBytes == 0) return;
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   std::string text = "stand-in agent output\r\n";
-  const std::string line = std::string(1022, 'x') + "\r\n";
-  while (text.size() < settings.outputBytes) text += line;
+  while (text.size() < settings.outputBytes) text += std::string(1022, 'x') + "\r\n";
   text.resize(settings.outputBytes);
   DWORD written = 0;
-  const BOOL ok = WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  journal("agent_output bytes=%lu written=%lu ok=%d", settings.outputBytes, written, ok ? 1 : 0);
+  if (!text.empty())
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // ---- the scripted agent ----

@@ -8,6 +8,7 @@ import java.io.UncheckedIOException;
 import java.io.Writer;
 import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.util.concurrent.CountDownLatch;
 
 /**
@@ -28,7 +29,7 @@ public final class ManagementAgent {
 
     private ManagementAgent() {}
 
-    public static void main(String[] args) throws InterruptedException {
+    public static void main(String[] args) throws InterruptedException, IOException {
         record("main.thread", Thread.currentThread().getName());
         record("main.args", args == null ? "null" : Integer.toString(args.length));
         for (String name : HOST_PROPERTIES) {
@@ -40,9 +41,9 @@ public final class ManagementAgent {
         record("main.entered", "yes");
         File exitFile = new File(recordFile().getParentFile(), "agent-exit.txt");
         if (exitFile.isFile()) {
-            int status = Integer.parseInt(readFirstLine(exitFile).trim());
+            String status = new String(Files.readAllBytes(exitFile.toPath()), StandardCharsets.UTF_8).trim();
             System.out.println("real agent: System.exit(" + status + ")");
-            System.exit(status);
+            System.exit(Integer.parseInt(status));
         }
         released.await();
         record("main.returned", "yes");
@@ -56,14 +57,6 @@ public final class ManagementAgent {
     private static synchronized void record(String key, String value) {
         try (Writer out = new OutputStreamWriter(new FileOutputStream(recordFile(), true), StandardCharsets.UTF_8)) {
             out.write(key + "=" + value + "\n");
-        } catch (IOException e) {
-            throw new UncheckedIOException(e);
-        }
-    }
-
-    private static String readFirstLine(File file) {
-        try {
-            return java.nio.file.Files.readAllLines(file.toPath(), StandardCharsets.UTF_8).get(0);
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         }
