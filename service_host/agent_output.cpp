@@ -1,7 +1,7 @@
 #include "agent_output.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -45,7 +45,7 @@ void AgentOutputLog::drop(const std::string& path, int error) {
   file_ = nullptr;
   if (dropReported_) return;
   dropReported_ = true;
-  if (onFirstDrop_) onFirstDrop_(path, std::strerror(error));
+  if (onFirstDrop_) onFirstDrop_(path, std::generic_category().message(error).c_str());
 }
 
 bool AgentOutputLog::open() {

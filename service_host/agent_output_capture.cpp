@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
