@@ -34,7 +34,8 @@ void say_dropped(const std::string& path, const char* why) { error_hook(agent_ou
 
 void say_not_captured(const char* what, DWORD code) {
   const SystemMessage message(code);
-  const std::string why = std::string(what) + " - " + (message.text() != nullptr ? message.text() : "");
+  std::string why = std::string(what) + " - " + (message.text() != nullptr ? message.text() : "");
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();  // the system's line end
   error_hook(agent_output_dropped(agent_output_file(program_log_folder(), 0), why.c_str()).text);
 }
 
