@@ -6,7 +6,10 @@
 
 #include "access_check.h"
 #include "agent_jni.h"
+#include "agent_output_capture.h"
 #include "failure_text.h"
+#include "jvm_end.h"
+#include "jvm_end_hooks.h"
 #include "jvm_setup.h"
 #include "service_status.h"
 #include "system_message.h"
@@ -175,6 +178,7 @@ JvmServices::~JvmServices() {
 }
 
 HANDLE JvmServices::launch(LaunchRecord* record) {
+  note_agent_launched();  // from here on the agent may end the process
   HANDLE thread = CreateThread(nullptr, kAgentStackCommit, agent_thread, record, 0, nullptr);
   if (thread == nullptr) {
     const DWORD code = GetLastError();
@@ -208,10 +212,14 @@ bool JvmServices::tryCreateJvm(FailureText& why) {
   if (!compose_jvm_options(g_classPath, g_installDirectory, profileSet ? allUsersProfile.c_str() : nullptr,
                            options, &why))
     return false;
+  options.push_back(crash_report_option(program_log_folder()));
 
-  const jint created = create_java_vm(entry, options, &_jvm);
+  const jint created = create_java_vm(entry, options, &_jvm, &host_jvm_end_hooks());
   if (created < 0) {
-    why = jvm_creation_refused(created);
+    // The JVM said why through its vfprintf hook.
+    char messages[kJvmMessagesKept];
+    const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
+    why = with_jvm_messages(jvm_creation_refused(created), messages, length);
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include "agent_jni.h"
 #include "agent_lifecycle.h"
 #include "failure_text.h"
+#include "jvm_end_hooks.h"
 #include "service_control_logic.h"
 #include "service_status.h"
 #include "system_message.h"
@@ -106,6 +107,12 @@ void answer_console_stops_with(PHANDLER_ROUTINE handler, bool foreground) {
   g_foreground = foreground;
 }
 
-void stop_sequence() { run_stop_sequence(lifecycle()); }
+void stop_sequence() {
+  note_stop_asked();
+  run_stop_sequence(lifecycle());
+}
 
-void note_stop_coming() { note_stop(lifecycle()); }
+void note_stop_coming() {
+  note_stop_asked();
+  note_stop(lifecycle());
+}

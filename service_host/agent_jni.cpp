@@ -3,8 +3,11 @@
 #include <cstdio>
 
 #include "failure_text.h"
+#include "jvm_end.h"
 
 namespace {
+
+jint JNICALL keep_message_hook(FILE*, const char* format, va_list args) { return keep_jvm_message(format, args); }
 
 // Room for the description of a pending exception, in UTF-16 units; a longer
 // one is cut.
@@ -75,11 +78,19 @@ void hand_over(AgentFailureHook fail, const FailureText& failure) { hand_over(fa
 
 }  // namespace
 
-jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& options, JavaVM** vm) {
+jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& options, JavaVM** vm,
+                    const JvmEndHooks* endHooks) {
   std::vector<JavaVMOption> jvmOptions(options.size());
   for (size_t i = 0; i < options.size(); ++i) {
     jvmOptions[i].optionString = const_cast<char*>(options[i].c_str());
     jvmOptions[i].extraInfo = nullptr;
+  }
+  // The JVM takes each hook from its option's extraInfo.
+  char vfprintfOption[] = "vfprintf", exitOption[] = "exit", abortOption[] = "abort";
+  jvmOptions.push_back({vfprintfOption, reinterpret_cast<void*>(keep_message_hook)});
+  if (endHooks != nullptr) {
+    jvmOptions.push_back({exitOption, reinterpret_cast<void*>(endHooks->exit)});
+    jvmOptions.push_back({abortOption, reinterpret_cast<void*>(endHooks->abort)});
   }
   JavaVMInitArgs initArgs{};
   initArgs.version = JNI_VERSION_1_2;

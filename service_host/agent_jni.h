@@ -20,10 +20,20 @@ using AgentFailureHook = void (*)(const char16_t* text);
 // The signature of the invocation entry point JNI_CreateJavaVM.
 using CreateJavaVmEntry = jint(JNICALL*)(JavaVM** vm, void** env, void* args);
 
+// The host's answers when the JVM ends the process itself (JNI's "exit" and
+// "abort" options). Neither may block: the JVM calls them while it ends.
+struct JvmEndHooks {
+  void(JNICALL* exit)(jint status);
+  void(JNICALL* abort)();
+};
+
 // Creates the JVM with the given options, in their order, for JNI 1.2 with
-// unrecognised options ignored. Returns the entry point's result (>= 0 is
-// success); the creating thread's JNIEnv is not kept.
-jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& options, JavaVM** vm);
+// unrecognised options ignored. After them come the JVM's hooks: "vfprintf"
+// (its messages go to standard error and to jvm_messages(), jvm_end.h) and,
+// when endHooks is given, "exit" and "abort". Returns the entry point's result
+// (>= 0 is success); the creating thread's JNIEnv is not kept.
+jint create_java_vm(CreateJavaVmEntry entry, const std::vector<std::string>& options, JavaVM** vm,
+                    const JvmEndHooks* endHooks = nullptr);
 
 // Runs the body of the agent thread on the calling thread: attach, call the
 // record's static main(String[]) with the record's arguments, detach. Returns

@@ -22,6 +22,8 @@ constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
 // main that returned, end with exit code 0.
 constexpr std::uint32_t kExitStartGivenUp = 1;  // the event log says why
 constexpr std::uint32_t kExitAgentThrew = 2;    // an uncaught exception ended the agent's main
+constexpr std::uint32_t kExitAgentExited = 3;   // the agent ended the process with a nonzero status
+constexpr std::uint32_t kExitJvmAborted = 4;    // the JVM aborted (a fatal error; see its crash report)
 
 struct AgentHooks {
   // Runs "ping localhost": 0 when it answered, kProbeNotStarted when ping

@@ -216,3 +216,87 @@ const char* jni_result_name(long result) {
     default: return nullptr;
   }
 }
+
+namespace {
+
+// How many characters a byte of the JVM's messages takes once readable
+// (a line break: the separator, counted by the caller).
+std::size_t readable_width(unsigned char c) {
+  return c == '\t' || (c >= 0x20 && c != 0x7f) ? 1 : 4;
+}
+
+bool is_line_break(char c) { return c == '\n' || c == '\r'; }
+
+}  // namespace
+
+std::size_t readable_jvm_messages(const char* messages, std::size_t length, char* out) {
+  constexpr char kSeparator[] = " | ";
+  constexpr std::size_t kSeparatorLength = sizeof kSeparator - 1;
+  // Line breaks at either end say nothing.
+  while (length > 0 && is_line_break(messages[length - 1])) --length;
+  std::size_t first = 0;
+  while (first < length && is_line_break(messages[first])) ++first;
+
+  // Walks back from the newest byte while the readable form still fits,
+  // with room left for "...".
+  std::size_t start = length;
+  std::size_t width = 0;
+  while (start > first) {
+    const char c = messages[start - 1];
+    std::size_t more = readable_width(static_cast<unsigned char>(c));
+    if (is_line_break(c)) more = is_line_break(messages[start]) ? 0 : kSeparatorLength;
+    if (width + more > kJvmMessagesShown - 3) break;
+    width += more;
+    --start;
+  }
+  std::size_t used = 0;
+  if (start > first) {
+    std::memcpy(out, "...", 3);
+    used = 3;
+  }
+  for (std::size_t i = start; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(messages[i]);
+    if (is_line_break(static_cast<char>(c))) {
+      if (i + 1 < length && is_line_break(messages[i + 1])) continue;
+      std::memcpy(out + used, kSeparator, kSeparatorLength);
+      used += kSeparatorLength;
+    } else if (c == '\t') {
+      out[used++] = ' ';
+    } else if (readable_width(c) == 1) {
+      out[used++] = static_cast<char>(c);
+    } else {
+      std::snprintf(out + used, 5, "\\x%02X", c);
+      used += 4;
+    }
+  }
+  out[used] = '\0';
+  return used;
+}
+
+FailureText with_jvm_messages(const FailureText& text, const char* messages, std::size_t length) {
+  char readable[kJvmMessagesShown + 1];
+  if (readable_jvm_messages(messages, length, readable) == 0) return text;
+  return compose("%s - the JVM's last messages: %s", text.text, readable);
+}
+
+FailureText jvm_exited_while_created(long status) {
+  return compose("%sthe JVM ended the process with status %ld while it was being created", kGivenUp, status);
+}
+
+FailureText jvm_aborted_while_created() {
+  return compose("%sthe JVM aborted while it was being created", kGivenUp);
+}
+
+FailureText agent_ended_process(long status) {
+  return compose("The agent ended the process with status %ld (System.exit or Runtime.halt)", status);
+}
+
+FailureText jvm_aborted(const std::string& crashReport) {
+  return compose("The JVM aborted after a fatal error; its crash report, if it could write one, is %s",
+                 crashReport.c_str());
+}
+
+FailureText agent_output_dropped(const std::string& path, const char* why) {
+  return compose("The agent's output cannot be written to \"%s\" - %s; it is dropped while that lasts", path.c_str(),
+                 why);
+}

@@ -79,3 +79,30 @@ AgentFailureText agent_call_threw(AgentCall call, const char* className, const c
 // The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
 // or null for a number JNI does not name.
 const char* jni_result_name(long result);
+
+// ---- the JVM ending the process, and the agent's output ----
+
+// At most this many characters of the JVM's last messages end a text.
+constexpr std::size_t kJvmMessagesShown = 1000;
+
+// The JVM's last messages (bytes as it wrote them) on one line for the event
+// log: line breaks become " | ", tabs spaces, other control characters
+// "\xNN"; empty lines are left out. Only the newest kJvmMessagesShown
+// characters are kept, "..." first when older ones were left out. Returns the
+// length written into out (which holds kJvmMessagesShown + 1 bytes at least).
+std::size_t readable_jvm_messages(const char* messages, std::size_t length, char* out);
+
+// text, followed by " - the JVM's last messages: <readable messages>" when
+// there are any.
+FailureText with_jvm_messages(const FailureText& text, const char* messages, std::size_t length);
+
+// The JVM ended the process while it was being created (the start is given up).
+FailureText jvm_exited_while_created(long status);
+FailureText jvm_aborted_while_created();
+// After the launch: the agent ended the process (System.exit, Runtime.halt).
+FailureText agent_ended_process(long status);
+// After the launch: the JVM aborted; crashReport is where it writes its report.
+FailureText jvm_aborted(const std::string& crashReport);
+
+// The agent's output cannot be written to path (why: a system error text).
+FailureText agent_output_dropped(const std::string& path, const char* why);

@@ -71,3 +71,13 @@ bool compose_jvm_options(const std::string& classPath, const std::string& direct
              "-Duser.region=US",   "-Duser.language=en",   savePathOption};
   return true;
 }
+
+std::string crash_report_option(const std::string& logFolder) {
+  std::string option = "-XX:ErrorFile=";
+  for (const char c : logFolder) option += c == '%' ? std::string("%%") : std::string(1, c);
+  return option + "\\hs_err_pid%p.log";
+}
+
+std::string crash_report_path(const std::string& logFolder, unsigned long processId) {
+  return logFolder + "\\hs_err_pid" + std::to_string(processId) + ".log";
+}

@@ -48,3 +48,10 @@ bool compose_class_path(const std::string& directory, std::string& classPath, Fa
 // option does not fit its buffer (and why names the first such option, when given).
 bool compose_jvm_options(const std::string& classPath, const std::string& directory, const char* allUsersProfile,
                          std::vector<std::string>& options, FailureText* why = nullptr);
+
+// The option after the six: HotSpot writes its crash report into the log
+// folder ("%p" is the process id; a "%" of the folder is doubled). Other JVMs
+// ignore it, as they ignore every option they do not know.
+std::string crash_report_option(const std::string& logFolder);
+// Where that report is for the process processId.
+std::string crash_report_path(const std::string& logFolder, unsigned long processId);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "agent_host.h"
+#include "agent_output_capture.h"
+#include "jvm_end_hooks.h"
 #include "run_mode.h"
 #include "service_control.h"
 #include "service_control_logic.h"
@@ -22,6 +24,7 @@ namespace {
 // cut off in the middle. Never destroyed, like the rest of the process's state.
 ControlsInProgress& g_debugHandlers = *new ControlsInProgress;
 constexpr std::chrono::milliseconds kDebugHandlerLimit(5000);
+constexpr unsigned kOutputFinishMs = 2000;
 
 BOOL WINAPI debug_console_handler(DWORD event) {
   if (!stops_foreground_run(event)) return FALSE;
@@ -43,12 +46,16 @@ void run_debug_mode(int argc, char** argv) {
   wait_until_controls_end(g_debugHandlers, kDebugHandlerLimit);
 }
 
-void run_service_mode() {
+// Returns the process's exit status.
+int run_service_mode() {
   std::printf("Wait while service is started...\n");
   std::fflush(stdout);
   // The dispatcher only reads the name.
   SERVICE_TABLE_ENTRYA dispatchTable[] = {{const_cast<char*>(kServiceName), service_main}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(dispatchTable)) error_hook("serviceStartCtrlDispatcher failed.");
+  // The agent's last words reach its log before the process ends.
+  finish_agent_output(kOutputFinishMs);
+  return service_exit_status(0);
 }
 
 }  // namespace
@@ -72,8 +79,7 @@ int main(int argc, char** argv) {
       run_debug_mode(argc, argv);
       break;
     case RunMode::Service:
-      run_service_mode();
-      return 0;
+      return run_service_mode();
   }
   std::fflush(stdout);
   std::exit(0);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "agent_host.h"
+#include "agent_output_capture.h"
 #include "service_control_logic.h"
 #include "service_identity.h"
 #include "service_status.h"
@@ -61,6 +62,8 @@ BOOL WINAPI service_console_handler(DWORD event) {
 }  // namespace
 
 void WINAPI service_main(DWORD argc, LPSTR* argv) {
+  // A service has no console: the agent's output goes to the log folder.
+  capture_agent_output();
   // Runs when main returns, after the dispatcher has seen the service stopped.
   static const bool waitAtExit = std::atexit(let_running_controls_answer) == 0;
   (void)waitAtExit;

@@ -19,8 +19,8 @@ import winetest
 APP_PATHS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Pelmora"
 AGENT_CLASS = "com/torvik/pravend/coralind/agent/ManagementAgent"
 SCENARIOS = ("blocking", "returns", "no_cleanup", "no_main", "no_class", "refuse", "attach_fails", "main_throws",
-             "cleanup_throws")
-TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler", "main_message")
+             "cleanup_throws", "gives_up", "exits")
+TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler", "main_message", "exit_status", "output_bytes")
 
 # Ostrad's console lines, as its tests expect them.
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
@@ -43,6 +43,13 @@ def work_folder(name):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     return folder
+
+
+def agent_output_log(generation=0):
+    """The path of the service's agent-output.log (generation 0) or of its
+    old file n, in the log folder beside Ostrad.exe."""
+    name = "agent-output.log" if generation == 0 else "agent-output.%d.log" % generation
+    return os.path.join(os.path.dirname(ostrad_exe()), "logs", name)
 
 
 def make_installation(folder, scenario=None, dll="fake", **tunables):

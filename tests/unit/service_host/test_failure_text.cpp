@@ -58,7 +58,12 @@ struct Case {
   std::string expected;
 };
 
+std::string with_messages(const FailureText& text, const std::string& messages) {
+  return with_jvm_messages(text, messages.data(), messages.size()).text;
+}
+
 TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
+  const std::string jvmSaid = "\nError occurred during initialization of VM\r\n\r\nToo small stack\x07 size\nx\t y\n";
   const std::string longDirectory(1023, 'd');
   const std::string longProfile(1020, 'p');
   const char unterminated[] = {'C', ':', '\\', 'P'};
@@ -142,8 +147,36 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
            ".cleanup cannot attach to the JVM - AttachCurrentThread returned -4 (JNI_ENOMEM)"},
       {"agent thread not created", agent_thread_not_created("Not enough memory resources are available.\r\n", 8).text,
        "The agent did not start: its thread cannot be created - Not enough memory resources are available. (0x8)"},
+      {"creation refused, with the JVM's messages", with_messages(jvm_creation_refused(-1), jvmSaid),
+       kGivenUp + "JNI_CreateJavaVM returned -1 (JNI_ERR) - the JVM's last messages: Error occurred during "
+                  "initialization of VM | Too small stack\\x07 size | x  y"},
+      {"no messages, nothing added", with_messages(jvm_aborted_while_created(), "\r\n\n"),
+       kGivenUp + "the JVM aborted while it was being created"},
+      {"exit while created", jvm_exited_while_created(1).text,
+       kGivenUp + "the JVM ended the process with status 1 while it was being created"},
+      {"agent exited", agent_ended_process(3).text,
+       "The agent ended the process with status 3 (System.exit or Runtime.halt)"},
+      {"JVM aborted", jvm_aborted("C:\\P\\logs\\hs_err_pid7.log").text,
+       "The JVM aborted after a fatal error; its crash report, if it could write one, is C:\\P\\logs\\hs_err_pid7.log"},
+      {"output dropped", agent_output_dropped("C:\\P\\logs\\agent-output.log", "No space left on device").text,
+       "The agent's output cannot be written to \"C:\\P\\logs\\agent-output.log\" - No space left on device; "
+       "it is dropped while that lasts"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected) << c.cause;
+}
+
+// The newest messages are kept, whole lines or not, within the bound.
+TEST(FailureText, JvmMessagesAreBoundedKeepingTheNewest) {
+  std::string lines, controls(600, '\x01');  // each control character takes four
+  for (int line = 0; line < 400; ++line) lines += "line " + std::to_string(line) + "\n";
+  for (const std::string& messages : {lines, controls}) {
+    const std::string shown = with_messages(FailureText{}, messages);
+    const std::string prefix = " - the JVM's last messages: ...";
+    EXPECT_EQ(shown.substr(0, prefix.size()), prefix);
+    EXPECT_LE(shown.size() - prefix.size() + 3, kJvmMessagesShown);
+    EXPECT_GT(shown.size() - prefix.size() + 3, kJvmMessagesShown - 10);
+    EXPECT_EQ(shown.substr(shown.size() - 8), messages == lines ? "line 399" : "\\x01\\x01");
+  }
 }
 
 }  // namespace

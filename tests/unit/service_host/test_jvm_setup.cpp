@@ -69,6 +69,12 @@ TEST(JvmOptions, SixOptionsInTheirOrder) {
   EXPECT_EQ(options, expected);
 }
 
+TEST(JvmOptions, CrashReportGoesToTheLogFolderWithItsPercentSignsKept) {
+  EXPECT_EQ(crash_report_option("C:\\P\\logs"), "-XX:ErrorFile=C:\\P\\logs\\hs_err_pid%p.log");
+  EXPECT_EQ(crash_report_option("C:\\100%p\\logs"), "-XX:ErrorFile=C:\\100%%p\\logs\\hs_err_pid%p.log");
+  EXPECT_EQ(crash_report_path("C:\\100%p\\logs", 42), "C:\\100%p\\logs\\hs_err_pid42.log");
+}
+
 TEST(JvmOptions, UnsetAllUsersProfileGivesNullText) {
   std::vector<std::string> options;
   ASSERT_TRUE(compose_jvm_options("cp", "dir", nullptr, options));

@@ -95,7 +95,7 @@ class ForegroundRun(unittest.TestCase):
         create = fx.events(journal, "create_vm")
         self.assertEqual(len(create), 1)
         self.assertEqual(create[0]["version"], "0x00010002")
-        self.assertEqual(create[0]["nOptions"], "6")
+        self.assertEqual(create[0]["nOptions"], "10")
         self.assertEqual(create[0]["ignoreUnrecognized"], "1")
         options = fx.jvm_options(journal)
         self.assertEqual(options[:5], [
@@ -106,7 +106,10 @@ class ForegroundRun(unittest.TestCase):
             "-Duser.language=en"])
         self.assertRegex(options[5], r"^-Denv\.savepath=.+")
         self.assertNotEqual(options[5], "-Denv.savepath=(null)")
-        self.assertTrue(all(e["extraInfo"] == "null" for e in fx.events(journal, "option")))
+        # Then the crash report's place, and the hooks with their functions.
+        logs = winetest.windows_path(os.path.join(os.path.dirname(fx.ostrad_exe()), "logs"))
+        self.assertEqual(options[6:], ["-XX:ErrorFile=%s\\hs_err_pid%%p.log" % logs, "vfprintf", "exit", "abort"])
+        self.assertEqual([e["extraInfo"] for e in fx.events(journal, "option")], ["null"] * 7 + ["object"] * 3)
 
         # The library was found through the prepared search path.
         path = fx.events(journal, "env_path")[0]["text"]
@@ -376,6 +379,9 @@ def exception_described_and_cleared(test, host):
     test.assertEqual([e["pending_exception"] for e in detach], ["0"])
 
 
+JVM_REFUSAL = "Invalid thread stack size: -Xss1k."  # the stand-in's reason, through the vfprintf hook
+
+
 # Every way the start is given up (or the agent not started) in the
 # foreground: (case, DebugHost arguments, the one event text as a function of
 # the host (see fx.event_text_matches), a further check of the journal).
@@ -416,7 +422,8 @@ GIVEN_UP_CASES = [
      lambda host: GIVEN_UP + 'the library "%s" has no entry point "JNI_CreateJavaVM"'
      % fx.events(host.journal(), "dll_loaded")[0]["text"], loaded_library_only),
     ("JVM creation refused", dict(scenario="refuse"),
-     lambda host: GIVEN_UP + "JNI_CreateJavaVM returned -1 (JNI_ERR)", creation_refused),
+     lambda host: GIVEN_UP + "JNI_CreateJavaVM returned -1 (JNI_ERR) - the JVM's last messages: " + JVM_REFUSAL,
+     creation_refused),
     ("missing agent class", dict(scenario="no_class"),
      lambda host: "The agent did not start: class %s not found - java.lang.NoClassDefFoundError: %s" % (AGENT, AGENT),
      exception_described_and_cleared),
@@ -428,8 +435,9 @@ GIVEN_UP_CASES = [
 
 
 class StartGivenUp(unittest.TestCase):
-    """Each of these ends the run by itself with status 0 and a silent
-    console, and writes exactly one error event, which names its cause."""
+    """Each of these ends the run by itself with status 0 and a console
+    silent but for the JVM's own messages, and writes exactly one error event,
+    which names its cause."""
 
     def tearDown(self):
         fx.unregister_installation()
@@ -443,7 +451,7 @@ class StartGivenUp(unittest.TestCase):
                 self.assertEqual(host.finish(), 0)
                 self.assertEqual(host.stdout, "")
                 texts, others = events.split(host.stderr)
-                self.assertEqual(others, [])
+                self.assertEqual(others, [JVM_REFUSAL] if arguments.get("scenario") == "refuse" else [])
                 self.assertEqual(len(texts), 1, texts)
                 expected = expected_text(host)
                 self.assertTrue(fx.event_text_matches(texts[0], expected), "%r\n%r" % (texts[0], expected))

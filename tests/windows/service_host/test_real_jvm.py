@@ -32,6 +32,8 @@ if missing:
 
 AGENT_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "real_agent")
 RECORD_NAME = "agent-record.txt"  # the agent writes it beside ostrel.jar
+EXIT_NAME = "agent-exit.txt"  # beside ostrel.jar: the agent prints a line and calls System.exit(<its number>)
+ONLY_ADMINISTRATORS_AND_SYSTEM = {"BUILTIN\\Administrators", "NT AUTHORITY\\SYSTEM"}
 
 
 def jdk_tool(name, *args):
@@ -157,6 +159,24 @@ class RealJvm(unittest.TestCase):
                 self.assertIn("cleanup.thread", record)
                 self.assertNotEqual(record["cleanup.thread"], record["main.thread"])
                 self.assertTrue(sh.no_ostrad_left(30), "Ostrad processes left: %r" % sh.ostrad_processes())
+
+    def test_agent_output_and_its_system_exit_reach_the_log_and_the_scm(self):
+        logs = os.path.dirname(fx.agent_output_log())
+        shutil.rmtree(logs, ignore_errors=True)
+        sh.force_remove_service()
+        with open(os.path.join(self.install, EXIT_NAME), "w") as exit_file:
+            exit_file.write("3\n")
+        self.addCleanup(os.remove, os.path.join(self.install, EXIT_NAME))
+        self.assertEqual(sh.ostrad("-i")[:2], (0, fx.INSTALLED))
+        self.assertTrue(winetest.wait_until(lambda: sh.status()[0] == sh.STOPPED, 90), sh.status())
+        self.assertEqual(sh.exit_codes(), (1066, 3))
+        with open(fx.agent_output_log(), encoding="utf-8", errors="replace") as log:
+            self.assertIn("real agent: System.exit(3)", log.read())
+        # The folder the service made: only Administrators and SYSTEM, as icacls lists them.
+        listing = winetest.text(winetest.run(["icacls", winetest.windows_path(logs)], timeout=60).stdout)
+        entries = listing.split("\n\n")[0][len(winetest.windows_path(logs)):].split("\n")
+        self.assertEqual({entry.strip().split(":(")[0] for entry in entries if entry.strip()},
+                         ONLY_ADMINISTRATORS_AND_SYSTEM, listing)
 
 
 if __name__ == "__main__":

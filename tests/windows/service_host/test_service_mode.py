@@ -3,6 +3,7 @@ reports it sends on the way through start and stop (watched through
 QueryServiceStatus), the controls it answers, starts that end by themselves,
 and the program started from a console without the SCM."""
 import os
+import shutil
 import sys
 import unittest
 
@@ -24,7 +25,11 @@ ERROR_INVALID_PARAMETER = "87"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 # A service that fails: (scenario, its one event text, its service-specific exit code).
 FAILED_CASES = [
-    ("refuse", "Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR)", 1),
+    ("refuse", "Start given up: JNI_CreateJavaVM returned -1 (JNI_ERR) - the JVM's last messages: "
+     "Invalid thread stack size: -Xss1k.", 1),
+    ("gives_up", "Start given up: the JVM aborted while it was being created - the JVM's last messages: "
+     "Error occurred during initialization of VM | Could not reserve enough space for 8388608KB object heap", 1),
+    ("exits", "The agent ended the process with status 3 (System.exit or Runtime.halt)", 3),
     ("main_throws", "The agent failed: %s.main ended with an uncaught exception - "
      "java.lang.IllegalStateException: agent failed" % fx.AGENT_CLASS, 2),
 ]
@@ -146,6 +151,26 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(len(fx.events(journal, "main_returned")), 1)
         self.assertEqual(fx.events(journal, "cleanup_entered"), [])
         self.assert_no_process_left()
+
+    def test_agent_output_goes_to_its_log_which_moves_up_at_its_bound(self):
+        shutil.rmtree(os.path.dirname(fx.agent_output_log()), ignore_errors=True)
+        # More than the 10 MiB bound, written while the service runs; then System.exit(0).
+        written = 10 * 1024 * 1024 + 4096
+        self.make_installation("output", scenario="exits", exit_status=0, output_bytes=written, main_ms=1500)
+        watcher = sh.Watcher()
+        self.addCleanup(watcher.kill)
+        install_quietly(self)
+        self.assertEqual(watcher.series()[-1], (S, 5, 0, 0))
+        self.assertEqual(sh.exit_codes(), (0, 0))  # the agent chose to end
+        self.assert_no_process_left()
+        with open(fx.agent_output_log(1), "rb") as old, open(fx.agent_output_log(), "rb") as new:
+            first, second = old.read(), new.read()
+        self.assertRegex(first, rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d Service started, process id \d+\r\n"
+                                rb"stand-in agent output\r\n")
+        self.assertLessEqual(len(first), 10 * 1024 * 1024)
+        start_line = first.index(b"\n") + 1
+        self.assertEqual(len(first) + len(second), start_line + written)
+        self.assertFalse(os.path.exists(fx.agent_output_log(2)))
 
 
 class WithoutScm(unittest.TestCase):

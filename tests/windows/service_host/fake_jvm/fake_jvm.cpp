@@ -27,7 +27,8 @@ namespace {
 const char kAgentClass[] = "com/torvik/pravend/coralind/agent/ManagementAgent";
 const char kStringClass[] = "java/lang/String";
 
-enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows };
+enum class Scenario { Blocking, Returns, NoCleanup, NoMain, NoClass, Refuse, AttachFails, MainThrows, CleanupThrows,
+                      GivesUp, Exits };
 
 struct ScenarioName {
   const char* name;
@@ -37,7 +38,7 @@ const ScenarioName kScenarios[] = {
     {"blocking", Scenario::Blocking},   {"returns", Scenario::Returns},   {"no_cleanup", Scenario::NoCleanup},
     {"no_main", Scenario::NoMain},      {"no_class", Scenario::NoClass},  {"refuse", Scenario::Refuse},
     {"attach_fails", Scenario::AttachFails}, {"main_throws", Scenario::MainThrows},
-    {"cleanup_throws", Scenario::CleanupThrows}};
+    {"cleanup_throws", Scenario::CleanupThrows}, {"gives_up", Scenario::GivesUp}, {"exits", Scenario::Exits}};
 
 struct Settings {
   Scenario scenario = Scenario::Blocking;
@@ -47,6 +48,8 @@ struct Settings {
   DWORD mainMs = 0;     // "returns": main sleeps this long before it returns
   bool consoleHandler = true;  // JNI_CreateJavaVM registers a JVM's console handler
   std::string mainMessage = "agent failed";  // main_throws: the exception's message (UTF-8)
+  int exitStatus = 3;          // "exits": the status of the agent's System.exit
+  unsigned long outputBytes = 0;  // main first writes this much to standard output
 };
 Settings settings;
 
@@ -171,6 +174,60 @@ void enter(const char* function) {
   note_pending(function);
 }
 
+// ---- the JVM's hooks: messages, exit and abort, and the agent's output ----
+
+// The host's hooks, from the extraInfo of the options "vfprintf", "exit" and "abort".
+jint(JNICALL* vfprintfHook)(FILE*, const char*, va_list) = nullptr;
+void(JNICALL* exitHook)(jint) = nullptr;
+void(JNICALL* abortHook)() = nullptr;
+
+void take_hooks(const JavaVMInitArgs& initArgs) {
+  for (jint i = 0; i < initArgs.nOptions && initArgs.options; ++i) {
+    const std::string name = initArgs.options[i].optionString ? initArgs.options[i].optionString : "";
+    void* hook = initArgs.options[i].extraInfo;
+    if (name == "vfprintf") vfprintfHook = reinterpret_cast<decltype(vfprintfHook)>(hook);
+    if (name == "exit") exitHook = reinterpret_cast<decltype(exitHook)>(hook);
+    if (name == "abort") abortHook = reinterpret_cast<decltype(abortHook)>(hook);
+  }
+}
+
+// A message of the JVM: through the host's hook when it gave one, else on standard error.
+void jvm_says(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  journal("vfprintf_hook given=%d", vfprintfHook ? 1 : 0);
+  vfprintfHook ? vfprintfHook(stderr, format, args) : std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+// As HotSpot with an initial heap it cannot reserve: its reason, the abort
+// hook, and the end of the process with 1 inside JNI_CreateJavaVM.
+void give_up_creation() {
+  jvm_says("Error occurred during initialization of VM\n");
+  jvm_says("Could not reserve enough space for %luKB object heap\n", 8388608UL);
+  journal("abort_hook given=%d", abortHook ? 1 : 0);
+  if (abortHook) abortHook();
+  ExitProcess(1);
+}
+
+// As System.exit(n): the exit hook, then the end of the process with n.
+void agent_exits() {
+  journal("exit_hook given=%d status=%d", exitHook ? 1 : 0, settings.exitStatus);
+  if (exitHook) exitHook(settings.exitStatus);
+  ExitProcess(static_cast<UINT>(settings.exitStatus));
+}
+
+// As System.out, to the standard output handle: a first line, then lines of
+// x, output_bytes in all.
+void agent_prints() {
+  std::string text = "stand-in agent output\r\n";
+  while (text.size() < settings.outputBytes) text += std::string(1022, 'x') + "\r\n";
+  text.resize(settings.outputBytes);
+  DWORD written = 0;
+  if (!text.empty())
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 // ---- the scripted agent ----
 
 // An exception out of the agent's method, left pending as the JVM leaves it.
@@ -181,6 +238,11 @@ void agent_throws(const char* method, const char* message) {
 
 void run_main() {
   journal("main_entered scenario=%s", settings.scenarioName.c_str());
+  agent_prints();
+  if (settings.scenario == Scenario::Exits) {
+    Sleep(settings.mainMs);
+    agent_exits();
+  }
   if (settings.scenario == Scenario::Returns || settings.scenario == Scenario::MainThrows)
     Sleep(settings.mainMs);
   else
@@ -526,6 +588,10 @@ void read_settings() {
       settings.consoleHandler = value != "0";
     } else if (key == "main_message") {
       settings.mainMessage = value;
+    } else if (key == "exit_status") {
+      settings.exitStatus = std::atoi(value.c_str());
+    } else if (key == "output_bytes") {
+      settings.outputBytes = std::strtoul(value.c_str(), nullptr, 10);
     } else {
       known = false;
     }
@@ -598,12 +664,15 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     journal("option index=%ld extraInfo=%s text=%s", static_cast<long>(i), option.extraInfo ? "object" : "null",
             option.optionString ? option.optionString : "(null)");
   }
+  take_hooks(*initArgs);
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
   // A real JVM loads libraries of its own by their bare names: one that is
   // nowhere but in the folder the host started in must not be found.
   journal("search_probe loaded=%d", LoadLibraryA("jvm_search_probe.dll") != nullptr ? 1 : 0);
   Sleep(settings.createMs);
+  if (settings.scenario == Scenario::GivesUp) give_up_creation();
+  if (settings.scenario == Scenario::Refuse) jvm_says("Invalid thread stack size: -Xss1k.\n");
 
   jint result = JNI_OK;
   {

@@ -8,6 +8,7 @@ import java.io.UncheckedIOException;
 import java.io.Writer;
 import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.util.concurrent.CountDownLatch;
 
 /**
@@ -16,6 +17,8 @@ import java.util.concurrent.CountDownLatch;
  * host from another thread, releases it. The record is "agent-record.txt"
  * beside the jar the class came from (not in user.dir, which is one of the
  * facts under test): one "key=value" line per fact, in the order seen.
+ * With "agent-exit.txt" beside the jar, main prints a line and ends the
+ * process with System.exit and the number that file holds instead.
  */
 public final class ManagementAgent {
     /** The system properties that the host's six JVM options set. */
@@ -26,7 +29,7 @@ public final class ManagementAgent {
 
     private ManagementAgent() {}
 
-    public static void main(String[] args) throws InterruptedException {
+    public static void main(String[] args) throws InterruptedException, IOException {
         record("main.thread", Thread.currentThread().getName());
         record("main.args", args == null ? "null" : Integer.toString(args.length));
         for (String name : HOST_PROPERTIES) {
@@ -36,6 +39,12 @@ public final class ManagementAgent {
         // property): it shows as interpreted mode here.
         record("java.vm.info", System.getProperty("java.vm.info"));
         record("main.entered", "yes");
+        File exitFile = new File(recordFile().getParentFile(), "agent-exit.txt");
+        if (exitFile.isFile()) {
+            String status = new String(Files.readAllBytes(exitFile.toPath()), StandardCharsets.UTF_8).trim();
+            System.out.println("real agent: System.exit(" + status + ")");
+            System.exit(Integer.parseInt(status));
+        }
         released.await();
         record("main.returned", "yes");
     }
