@@ -1,7 +1,5 @@
-// The JVM ending the process itself, with Debian's real OpenJDK: its messages
-// reach the host's vfprintf hook, and its exit and abort reach the host's
-// hooks before the process ends. The JVM ends the process, so each case runs
-// in a child process of its own, whose hooks write what they saw to a pipe.
+// The real JVM ending the process: its messages, exit and abort reach the
+// host's hooks first. Each case runs in a child, whose hooks write to a pipe.
 
 #include <dlfcn.h>
 #include <stdio.h>
@@ -26,8 +24,7 @@ int g_hookPipe = -1;  // the child's end
 
 void JNICALL exit_hook(jint status) { dprintf(g_hookPipe, "exit %d", static_cast<int>(status)); }
 
-// Tells the host's given-up text for a JVM that aborted while it was created.
-void JNICALL abort_hook() {
+void JNICALL abort_hook() {  // the given-up text of a JVM that aborted while created
   char messages[kJvmMessagesKept];
   const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
   dprintf(g_hookPipe, "%s", with_jvm_messages(jvm_aborted_while_created(), messages, length).text);
@@ -42,8 +39,7 @@ jint create_jvm(const std::vector<std::string>& extraOptions, JavaVM** vm) {
   return create_java_vm(entry, options, vm, &hooks);
 }
 
-// Runs body in a child process (no JVM exists in this one) and returns what
-// its hooks told and its exit status; body's result is its status otherwise.
+// Runs body in a child (none has a JVM here): what its hooks told, and its status.
 std::pair<std::string, int> run_in_child(const std::function<int()>& body) {
   int hookPipe[2];
   EXPECT_EQ(pipe(hookPipe), 0);

@@ -20,13 +20,8 @@ AccessEntry allow(const std::string& sid, std::uint32_t mask, bool inheritOnly =
 AccessEntry deny(const std::string& sid, std::uint32_t mask) { return {AccessEntryType::Deny, sid, mask, false}; }
 
 TEST(AccessJudgement, OrdinaryUsersWhoMayChangeTheObjectItself) {
-  using Groups = std::vector<std::string>;
   const AccessEntry administrators = allow(kAdministrators, kFullControl);
-  const struct {
-    const char* list;
-    AccessList acl;
-    Groups groups;
-  } cases[] = {
+  const struct { const char* list; AccessList acl; std::vector<std::string> groups; } cases[] = {
       {"Users: modify", {true, {administrators, allow(kUsers, kModify)}}, {"Users"}},
       {"Everyone of a mode 777 folder under Wine", {true, {allow(kEveryone, 0x1301ff)}}, {"Everyone"}},
       {"Everyone of a mode 755 folder: read and execute", {true, {allow(kEveryone, kReadExecute)}}, {}},

@@ -1,5 +1,4 @@
-// The file of the agent's output: its names, its start line, and its bound
-// kept while the service runs, in a folder of the test's own.
+// The file of the agent's output: its names, its start line and its bound.
 
 #include <gtest/gtest.h>
 
@@ -41,23 +40,15 @@ TEST_F(AgentOutput, NamesAndStartLine) {
   EXPECT_EQ(agent_output_start_line(local, 4242), "2026-12-09 14:03:07 Service started, process id 4242\r\n");
 }
 
-TEST_F(AgentOutput, AnExistingFileCountsAndMovesUpOnlyPastTheLimit) {
-  { std::ofstream(agent_output_file(folder.string(), 0), std::ios::binary) << "older start\n"; }
-  AgentOutputLog out(folder.string(), 20, onDrop);
-  out.write("12345678", 8);  // 20 bytes: at the limit, not over it
-  EXPECT_EQ(contents(0), "older start\n12345678");
-  out.write("x", 1);
-  EXPECT_EQ(contents(0), "x");
-  EXPECT_EQ(contents(1), "older start\n12345678");
-}
-
-TEST_F(AgentOutput, KeepsFiveOldFilesNewestFirst) {
+TEST_F(AgentOutput, AnExistingFileCountsAndFiveOldFilesAreKeptNewestFirst) {
+  { std::ofstream(agent_output_file(folder.string(), 0), std::ios::binary) << "old\n"; }
   AgentOutputLog out(folder.string(), 10, onDrop);
-  for (const char* chunk : {"aaaaaa", "bbbbbb", "cccccc", "dddddd", "eeeeee", "ffffff", "gggggg", "hhhhhh"})
-    out.write(chunk, 6);
-  const char* expected[] = {"hhhhhh", "gggggg", "ffffff", "eeeeee", "dddddd", "cccccc"};
+  out.write("123456", 6);  // 10 bytes: at the limit, not over it
+  out.write("x", 1);
+  EXPECT_EQ(contents(0) + "|" + contents(1), "x|old\n123456");
+  for (const char c : std::string("abcdef")) out.write(std::string(10, c).c_str(), 10);
   for (int generation = 0; generation <= kAgentOutputOldFiles; ++generation)
-    EXPECT_EQ(contents(generation), expected[generation]) << generation;
+    EXPECT_EQ(contents(generation), std::string(10, "fedcba"[generation])) << generation;
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 6);
   EXPECT_TRUE(drops.empty());
 }

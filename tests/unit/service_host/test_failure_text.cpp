@@ -30,16 +30,6 @@ std::string class_path_refusal(const std::string& directory) {
   return why.text;
 }
 
-// What the start says of an installation directory it refuses ("" when taken).
-std::string directory_refusal(const std::string& value) {
-  return is_fully_qualified_folder(value) ? "" : install_directory_not_fully_qualified(value).text;
-}
-
-std::string not_qualified(const std::string& value) {
-  return kGivenUp + "the \"Path\" value of the registry key " + kKey +
-         " is not a fully qualified folder (X:\\... or \\\\server\\share\\...): \"" + value + "\"";
-}
-
 // An agent's text that holds ASCII only, as a plain string.
 std::string ascii(const AgentFailureText& failure) {
   std::string text;
@@ -81,13 +71,9 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        kGivenUp + "the \"Path\" value of the registry key " + kKey + " holds 1137 bytes, more than its 1024-byte buffer"},
       {"Path unterminated", path_value_unterminated(unterminated, sizeof unterminated).text,
        kGivenUp + "the \"Path\" value of the registry key " + kKey + " has no terminating zero in its 4 bytes: \"C:\\P\""},
-      {"empty Path", directory_refusal(""), not_qualified("")},
-      {"Path of the current folder", directory_refusal("."), not_qualified(".")},
-      {"relative Path", directory_refusal("jre"), not_qualified("jre")},
-      {"Path from the current drive's root", directory_refusal("\\x"), not_qualified("\\x")},
-      {"drive-relative Path", directory_refusal("C:x"), not_qualified("C:x")},
-      {"share without a share name", directory_refusal("\\\\server"), not_qualified("\\\\server")},
-      {"drive root and share are taken", directory_refusal("C:\\") + directory_refusal("\\\\s\\share"), ""},
+      {"Path not fully qualified", install_directory_not_fully_qualified("C:x").text,
+       kGivenUp + "the \"Path\" value of the registry key " + kKey +
+           " is not a fully qualified folder (X:\\... or \\\\server\\share\\...): \"C:x\""},
       {"search path not set", search_path_not_set(40000, "The parameter is incorrect.\r\n", 87).text,
        kGivenUp + "the process \"Path\" of 40000 characters cannot be set - The parameter is incorrect. (0x57)"},
       {"class path too long", class_path_refusal(std::string(1400, 'd')),
@@ -163,6 +149,13 @@ TEST(FailureText, EachCauseIsNamedWithTheValueThatCausedIt) {
        "it is dropped while that lasts"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, c.expected) << c.cause;
+}
+
+// Only a folder that cannot depend on the current drive or folder is taken.
+TEST(InstallDirectory, OnlyAFullyQualifiedFolderIsTaken) {
+  EXPECT_TRUE(is_fully_qualified_folder("C:\\") && is_fully_qualified_folder("\\\\s\\share"));
+  for (const char* partial : {"", ".", "jre", "\\x", "C:x", "\\\\server"})
+    EXPECT_FALSE(is_fully_qualified_folder(partial)) << partial;
 }
 
 // The newest messages are kept, whole lines or not, within the bound.

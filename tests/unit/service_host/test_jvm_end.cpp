@@ -28,8 +28,8 @@ TEST(JvmEnd, EachEndReportsItsCode) {
   };
   for (const auto& c : cases) {
     const JvmEndReport report = jvm_end_report(c.end, c.status, c.launched, c.stopAsked);
-    EXPECT_EQ(report.failed, c.failed) << c.status << c.launched << c.stopAsked;
-    EXPECT_EQ(report.code, c.code) << c.status << c.launched << c.stopAsked;
+    EXPECT_EQ(std::make_pair(report.failed, report.code), std::make_pair(c.failed, c.code))
+        << c.status << c.launched << c.stopAsked;
   }
 }
 

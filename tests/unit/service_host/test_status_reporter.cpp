@@ -119,8 +119,7 @@ TEST(StatusReporter, ConcurrentReportsAreSentInTheOrderTheyWereFilled) {
   std::vector<std::uint32_t> checkpoints;
   std::mutex checkpointsLock;
   reporter.send = [&](const ServiceStatusRecord& record) {
-    // A send as slow as the system's gives a later report the time to overtake
-    // this one, unless the reporter makes it wait.
+    // As slow as the system's: a later report could overtake this one.
     std::this_thread::sleep_for(std::chrono::microseconds(50));
     std::lock_guard<std::mutex> guard(checkpointsLock);
     checkpoints.push_back(record.checkPoint);

@@ -1,6 +1,5 @@
-// A DLL planted where the host must not load it from (copied under the name
-// it would be looked for by): when loaded, it leaves planted_<its name>_ran.txt
-// beside itself (planted_jvm_ran.txt for a jvm.dll).
+// A DLL planted, under the name looked for, where the host must not load it
+// from: when loaded, it leaves planted_<its name>_ran.txt beside itself.
 
 #include <windows.h>
 
