@@ -93,6 +93,6 @@ void answer_console_stops_with(PHANDLER_ROUTINE handler, bool foreground) {
   g_foreground = foreground;
 }
 
-void stop_sequence() { run_stop_sequence(lifecycle()); }
+StopOutcome stop_sequence() { return run_stop_sequence(lifecycle()); }
 
 void note_stop_coming() { note_stop(lifecycle()); }

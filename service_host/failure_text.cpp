@@ -188,3 +188,8 @@ const char* jni_result_name(long result) {
     default: return nullptr;
   }
 }
+
+FailureText cleanup_given_up(const char* className, long limitSeconds) {
+  return compose("The agent's cleanup was given up: %s.%s did not return within %ld s; the service ended without it",
+                 className, kAgentCleanupMethod, limitSeconds);
+}

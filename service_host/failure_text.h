@@ -62,3 +62,7 @@ FailureText agent_call_threw(AgentCall call, const char* className, const char* 
 // The JNI name of a JNI_CreateJavaVM / AttachCurrentThread result ("JNI_ERR"),
 // or null for a number JNI does not name.
 const char* jni_result_name(long result);
+
+// A stop gave the agent's cleanup up: it had not returned limitSeconds after
+// the stop began, and the service (or the foreground run) ended without it.
+FailureText cleanup_given_up(const char* className, long limitSeconds);

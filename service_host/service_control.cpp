@@ -1,6 +1,7 @@
 #include "service_control.h"
 
 #include <cstdlib>
+#include <thread>
 
 #include "agent_host.h"
 #include "service_control_logic.h"
@@ -12,8 +13,8 @@ namespace {
 void WINAPI control_handler(DWORD control);
 BOOL WINAPI service_console_handler(DWORD event);
 
-ServiceControl make_service_control() {
-  ServiceControl service;
+ServiceControl& make_service_control() {
+  ServiceControl& service = *new ServiceControl;
   service.reporter = &process_status_reporter();
   service.ops.registerControlHandler = [] {
     const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, control_handler);
@@ -24,6 +25,9 @@ ServiceControl make_service_control() {
   service.ops.agentRun = [](int argc, char** argv) { agent_run(argc, argv); };
   service.ops.noteStop = [] { note_stop_coming(); };
   service.ops.stopSequence = [] { stop_sequence(); };
+  // The thread is left to run: the process may end before it does, once
+  // its stopped report has let the dispatcher return.
+  service.ops.startThread = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
   return service;
 }
 
@@ -31,7 +35,7 @@ ServiceControl make_service_control() {
 // Neither it nor the count of running controls is ever destroyed: handlers
 // may still be inside them while the process ends.
 ServiceControl& service_control() {
-  static ServiceControl& service = *new ServiceControl(make_service_control());
+  static ServiceControl& service = make_service_control();
   return service;
 }
 

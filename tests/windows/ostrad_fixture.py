@@ -51,8 +51,8 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
     (dll="noentry"), a 32-bit DLL (dll="i386") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
-    create_ms, cleanup_ms, main_ms (milliseconds) and console_handler (0:
-    the JVM registers none). Returns folder."""
+    create_ms, cleanup_ms, main_ms (milliseconds; cleanup_ms may also be
+    "never") and console_handler (0: the JVM registers none). Returns folder."""
     if scenario is not None and scenario not in SCENARIOS:
         raise ValueError("unknown scenario %r" % scenario)
     for key in tunables:
@@ -73,7 +73,7 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     lines = []
     if scenario is not None:
         lines.append("scenario=%s" % scenario)
-    lines += ["%s=%d" % (key, int(value)) for key, value in sorted(tunables.items())]
+    lines += ["%s=%s" % (key, value if value == "never" else int(value)) for key, value in sorted(tunables.items())]
     if lines:
         with open(os.path.join(jvm_folder, CONFIG_NAME), "w") as config:
             config.write("\n".join(lines) + "\n")
