@@ -24,6 +24,10 @@ TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler")
 
 # Ostrad's console lines, as its tests expect them.
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
+# A stop gives the agent's cleanup this long, then ends without it.
+CLEANUP_LIMIT_S = 90
+CLEANUP_GIVEN_UP = ("The agent's cleanup was given up: %s.cleanup did not return within %d s; "
+                    "the service ended without it" % (AGENT_CLASS, CLEANUP_LIMIT_S))
 INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
 REMOVED = "Korvane Quorvex Agent removed.\n"
 STOPPED_AND_REMOVED = STOPPING + "Korvane Quorvex Agent stopped.\n" + REMOVED

@@ -4,6 +4,7 @@ QueryServiceStatus), the controls it answers, starts that end by themselves,
 and the program started from a console without the SCM."""
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -19,8 +20,9 @@ START, STOP = sh.START_PENDING, sh.STOP_PENDING
 # starts the process. A watcher that polls may miss short ones.
 SCM_STARTING = (START, 0, 0, winetest.SCM_START_WAIT_HINT_MS)
 FULL_START_AND_STOP = [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000),
-                       (STOP, 5, 3, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]
+                       (STOP, 5, 3, 10000), (STOP, 5, 4, 10000), (S, 5, 0, 0)]
 ERROR_INVALID_PARAMETER = "87"
+ERROR_SERVICE_CANNOT_ACCEPT_CTRL = "1061"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 # A service that fails: (scenario, its one event text, its service-specific exit code).
 FAILED_CASES = [
@@ -58,16 +60,70 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(result.returncode, 0, winetest.text(result.stdout))
         series = watcher.series()
         self.assertTrue(sh.is_subsequence(series, FULL_START_AND_STOP), series)
-        for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]:
+        for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 10000), (S, 5, 0, 0)]:
             self.assertIn(stage, series)
         self.assertEqual(sh.exit_codes(), (0, 0))  # a stop asked for is no failure
-        # The stop ran the agent's cleanup, on the control dispatcher's thread.
+        # The stop ran the agent's cleanup, on a thread of its own.
         journal = self.journal()
         main = fx.events(journal, "main_entered")[-1]
         cleanup = [e for e in fx.events(journal, "cleanup_returned") if e["pid"] == main["pid"]]
         self.assertEqual(len(cleanup), 1)
         self.assertNotEqual(cleanup[0]["tid"], main["tid"])
         self.assert_no_process_left()
+
+    def test_a_long_cleanup_is_waited_for_with_the_stop_control_answered_at_once(self):
+        # Longer than the SCM's control timeout, which a stop must not wait out.
+        cleanup_s = winetest.SCM_CONTROL_TIMEOUT_S + 10
+        self.make_installation("long-cleanup", cleanup_ms=cleanup_s * 1000)
+        install_quietly(self)
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        watcher = sh.Watcher(timeout_ms=(cleanup_s + 30) * 1000)
+        self.addCleanup(watcher.kill)
+        # The stop, then an interrogate while cleanup runs: both answered at once
+        # with stop pending (the SCM itself refuses the interrogate in that state
+        # with 1061, never with a timeout).
+        for code, answer in (("1", "control_done"), ("4", "control_failed error=%s" % ERROR_SERVICE_CANNOT_ACCEPT_CTRL)):
+            _, lines = sh.scprobe("control", sh.SERVICE, code)
+            sent, done = lines[0], lines[-1]
+            self.assertIn(answer, done["line"])
+            self.assertEqual(done["state"], str(STOP))
+            self.assertLess(float(done["t"]) - float(sent["t"]), 3000)
+            fx.wait_for_event(self.install, "cleanup_entered", 10)
+        series = watcher.series(timeout=cleanup_s + 60)
+        pending = [(checkpoint, hint) for state, _, checkpoint, hint in series if state == STOP]
+        self.assertGreaterEqual(len(pending), cleanup_s // 5, series)  # re-reported every 5 s
+        self.assertEqual([c for c, _ in pending], sorted(set(c for c, _ in pending)), series)
+        self.assertTrue(all(hint >= 5000 for _, hint in pending), series)
+        self.assertEqual(series[-1], (S, 5, 0, 0))
+        self.assertEqual(sh.exit_codes(), (0, 0))
+        self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
+        self.assert_no_process_left()
+
+    def test_a_cleanup_that_never_returns_is_given_up_at_the_limit(self):
+        events_log = os.path.join(fx.work_folder("hung-cleanup-events"), "services-stderr.log")
+        if winetest.ON_WINDOWS:
+            open(events_log, "w").close()
+        else:
+            self.addCleanup(sh.restore_wine_session)
+            sh.restart_wine_session(events_log, fx.EVENTLOG_WINEDEBUG)
+        self.make_installation("hung-cleanup", cleanup_ms="never")
+        events = fx.EventCapture()
+        install_quietly(self)
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        logged = os.path.getsize(events_log)
+        began = time.monotonic()
+        sh.scprobe("control", sh.SERVICE, "1")
+        self.assertEqual(sh.wait_for_state(S, fx.CLEANUP_LIMIT_S + 30)[0], S)
+        self.assertGreater(time.monotonic() - began, fx.CLEANUP_LIMIT_S - 5)
+        self.assertEqual(sh.exit_codes(), (0, 0))  # the stop was asked for: the event says the rest
+        self.assert_no_process_left()
+        journal = self.journal()
+        self.assertEqual((len(fx.events(journal, "cleanup_entered")), fx.events(journal, "cleanup_returned")), (1, []))
+        with open(events_log, encoding="latin-1") as log:
+            log.seek(logged)
+            texts, _ = events.split(log.read())
+        self.assertEqual(len(texts), 1, texts)
+        self.assertTrue(fx.event_text_matches(texts[0], fx.CLEANUP_GIVEN_UP), texts)
 
     def test_interrogate_and_other_controls_re_report_the_current_state(self):
         self.make_installation("controls")
