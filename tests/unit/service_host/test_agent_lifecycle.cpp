@@ -36,23 +36,15 @@ struct FakePlatform {
   std::promise<void> stopEnded;
   std::shared_future<void> stopDone = stopEnded.get_future().share();
 
-  // A cleanup held here until the test ends (or release_cleanup).
-  std::mutex gateLock;
-  std::condition_variable gateOpened;
-  bool cleanupHeld = false;
+  bool cleanupHeld = false;  // cleanup returns only when the test ends
+  std::promise<void> releaseCleanup;
 
   ~FakePlatform() {
     if (stopThread.joinable()) stopThread.join();
-    release_cleanup();
+    releaseCleanup.set_value();
     // The cleanup's own thread uses life until it has said it returned.
     std::unique_lock<std::mutex> guard(life.lock);
     life.cleanupDone.wait(guard, [&] { return !life.cleanupClaimed || life.cleanupReturned; });
-  }
-
-  void release_cleanup() {
-    std::lock_guard<std::mutex> guard(gateLock);
-    cleanupHeld = false;
-    gateOpened.notify_all();
   }
 
   static bool run_holds_the_lock(const std::string& event) {
@@ -119,8 +111,7 @@ struct FakePlatform {
     h.callCleanup = [this] {
       record("cleanup");
       if (duringCleanup) duringCleanup();
-      std::unique_lock<std::mutex> guard(gateLock);
-      gateOpened.wait(guard, [this] { return !cleanupHeld; });
+      if (cleanupHeld) releaseCleanup.get_future().wait();
     };
     h.fail = [this](const char* text) { record(std::string("fail ") + text); };
   }
@@ -395,17 +386,14 @@ TEST(StopSequence, CleanupThatNeverReturnsIsGivenUpAtTheLimit) {
   const auto began = std::chrono::steady_clock::now();
   auto first = std::async(std::launch::async, [&] { return run_stop_sequence(p.life); });
   while (p.count("cleanup") == 0) std::this_thread::yield();
-  auto second = std::async(std::launch::async, [&] { return run_stop_sequence(p.life); });
+  EXPECT_EQ(run_stop_sequence(p.life), StopOutcome::Done);  // the second stop
   EXPECT_EQ(first.get(), StopOutcome::CleanupGivenUp);
   const auto took = std::chrono::steady_clock::now() - began;
-  EXPECT_GE(took, p.life.timing.cleanupLimit);
-  EXPECT_LT(took, p.life.timing.cleanupLimit + std::chrono::seconds(3));
-  EXPECT_EQ(second.get(), StopOutcome::Done);
+  EXPECT_TRUE(took >= p.life.timing.cleanupLimit && took < std::chrono::seconds(3));
   runThread.join();
 
   const std::vector<std::string> events = p.events();
-  const auto givenUp = std::find(events.begin(), events.end(),
-                                 std::string("fail ") + cleanup_given_up(kAgentClassName, 1).text);
+  const auto givenUp = std::find(events.begin(), events.end(), "fail " + std::string(cleanup_given_up(kAgentClassName, 1).text));
   ASSERT_NE(givenUp, events.end());
   EXPECT_EQ(failures(events), 1);
   EXPECT_GE(std::count(events.begin(), givenUp, "report 3,0,80"), 2 + 2);  // both stops, then re-reports
@@ -425,7 +413,6 @@ TEST(StopSequence, CleanupReturningLateButBeforeTheLimitIsWaitedFor) {
   run_agent(p.life);
   EXPECT_EQ(outcome, StopOutcome::Done);
   EXPECT_EQ(failures(p.events()), 0);
-  EXPECT_EQ(tail(p.events(), 2), (std::vector<std::string>{"report 1,0,0", "report 1,0,0"}));
 }
 
 }  // namespace

@@ -266,28 +266,22 @@ TEST(ControlHandler, StopAndShutdownReportStopPendingBeforeTheStopSequence) {
 // controls are answered while cleanup runs, and a second stop only re-reports.
 TEST(ControlHandler, StopAndShutdownAnswerBeforeTheStopSequenceEnds) {
   for (std::uint32_t control : {kControlStop, kControlShutdown}) {
-    SCOPED_TRACE(control);
     RecordedService s;
-    report_status(s.reporter, kStateRunning, 0, 10000);
     std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
     std::thread stopThread;
     s.service.ops.startThread = [&](std::function<void()> work) { stopThread = std::thread(std::move(work)); };
-    s.service.ops.stopSequence = [&s, released] {
+    s.service.ops.stopSequence = [&, released = release.get_future().share()] {
       released.wait_for(std::chrono::seconds(5));  // a blocking cleanup
       report_status(s.reporter, kStateStopped, 0, 0);
     };
-    handle_service_control(s.service, control);
-    handle_service_control(s.service, kControlInterrogate);
-    handle_service_control(s.service, kControlStop);
+    for (std::uint32_t later : {control, kControlInterrogate, kControlStop}) handle_service_control(s.service, later);
     release.set_value();
     stopThread.join();
-    const std::vector<Report> expected = {
-        {kStateRunning, kStopShutdown, 0, 10000},     {kStateStopPending, kStopShutdown, 1, 10000},
-        {kStateStopPending, kStopShutdown, 2, 10000}, {kStateStopPending, kStopShutdown, 3, 10000},
-        {kStateStopped, kStopShutdown, 0, 0},
-    };
-    EXPECT_EQ(s.reports, expected);
+    const std::vector<Report> expected = {{kStateStopPending, kStopShutdown, 1, 10000},
+                                          {kStateStopPending, kStopShutdown, 2, 10000},
+                                          {kStateStopPending, kStopShutdown, 3, 10000},
+                                          {kStateStopped, kStopShutdown, 0, 0}};
+    EXPECT_EQ(s.reports, expected) << control;
     EXPECT_EQ(std::count(s.steps.begin(), s.steps.end(), "note stop"), 1);
   }
 }
