@@ -1,6 +1,7 @@
 #include "agent_lifecycle.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 #include "failure_text.h"
@@ -64,12 +65,17 @@ void wait_while_cleanup_runs(AgentLifecycle& life, Clock::time_point deadline) {
 // keep the SCM informed and give cleanup up. Once given up the thread is left
 // in cleanup; the process ends around it.
 void start_cleanup(AgentLifecycle& life) {
-  std::thread([&life] {
+  const auto cleanup = [&life] {
     life.hooks.callCleanup();
     std::lock_guard<std::mutex> guard(life.lock);
     life.cleanupReturned = true;
     life.cleanupDone.notify_all();
-  }).detach();
+  };
+  try {
+    std::thread(cleanup).detach();
+  } catch (const std::system_error&) {
+    cleanup();  // no thread to be had: on this one, without the limit
+  }
 }
 
 // Waits for the cleanup this stop started, reporting stop pending again every

@@ -76,7 +76,7 @@ struct AgentLifecycle {
   bool cleanupClaimed = false;
   bool agentEnded = false;      // the agent's main has returned and no cleanup runs
   bool cleanupRunning = false;  // until the stop that calls cleanup has reported stopped
-  bool cleanupReturned = false; // set by the cleanup's own thread
+  bool cleanupReturned = false;  // set by the cleanup's own thread
 };
 
 // Runs the probe until it answers or kProbeRetries pauses have passed (or a

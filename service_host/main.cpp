@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "agent_host.h"
@@ -53,7 +54,11 @@ BOOL WINAPI debug_console_handler(DWORD event) {
   std::printf("Stopping %s.\n", kDisplayName);
   std::fflush(stdout);
   begin_control(g_debugHandlers);
-  std::thread(stop_foreground_run).detach();
+  try {
+    std::thread(stop_foreground_run).detach();
+  } catch (const std::system_error&) {
+    stop_foreground_run();  // no thread to be had: this handler waits for the stop
+  }
   // The system ends the process as soon as the handler of a closed console
   // returns (and on its own after a few seconds): wait for the stop here.
   if (event == CTRL_CLOSE_EVENT) wait_until_controls_end(g_debugHandlers, kCleanupLimit + kDebugHandlerLimit);

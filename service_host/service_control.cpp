@@ -1,6 +1,7 @@
 #include "service_control.h"
 
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "agent_host.h"
@@ -27,7 +28,13 @@ ServiceControl& make_service_control() {
   service.ops.stopSequence = [] { stop_sequence(); };
   // The thread is left to run: the process may end before it does, once
   // its stopped report has let the dispatcher return.
-  service.ops.startThread = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
+  service.ops.startThread = [](std::function<void()> work) {
+    try {
+      std::thread(work).detach();
+    } catch (const std::system_error&) {
+      work();  // no thread to be had: the control waits for the stop
+    }
+  };
   return service;
 }
 

@@ -88,9 +88,9 @@ enum class ClaimedConsoleAnswer {
 ClaimedConsoleAnswer claimed_console_answer(std::uint32_t event, bool foreground);
 
 // Control handlers still running. The stop sequence's stopped report lets the
-// dispatcher return and the process end while the handler that sent it has
-// not yet answered the SCM; the SCM would then wait out its timeout and call
-// the stop failed. Before the process ends it waits, briefly, for them.
+// dispatcher return and the process end while a handler (an interrogate, say)
+// has not yet answered the SCM; the SCM would then wait out its timeout and
+// call the control failed. Before the process ends it waits, briefly, for them.
 struct ControlsInProgress {
   std::mutex lock;
   std::condition_variable idle;
