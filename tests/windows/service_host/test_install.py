@@ -141,7 +141,8 @@ class Remove(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertRegex(out, SLOWLY_STOPPED_AND_REMOVED)
         self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
-        self.assertIsNone(sh.status())
+        # Deleted once its process has ended, a moment after the stopped report.
+        self.assertTrue(winetest.wait_until(lambda: sh.status() is None, 5, interval=0.2), sh.status())
         self.assert_no_process_left()
 
 
