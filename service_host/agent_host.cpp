@@ -107,9 +107,9 @@ void answer_console_stops_with(PHANDLER_ROUTINE handler, bool foreground) {
   g_foreground = foreground;
 }
 
-void stop_sequence() {
+StopOutcome stop_sequence() {
   note_stop_asked();
-  run_stop_sequence(lifecycle());
+  return run_stop_sequence(lifecycle());
 }
 
 void note_stop_coming() {

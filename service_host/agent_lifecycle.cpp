@@ -1,9 +1,16 @@
 #include "agent_lifecycle.h"
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
 #include "failure_text.h"
+#include "launch_record.h"
 #include "status_reporter.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 bool stop_requested(AgentLifecycle& life) {
   std::lock_guard<std::mutex> guard(life.lock);
@@ -47,9 +54,43 @@ void report_agent_end(AgentLifecycle& life, AgentEnd end, bool stopped) {
     life.hooks.reportFailed(end == AgentEnd::Threw ? kExitAgentThrew : kExitStartGivenUp);
 }
 
-void wait_while_cleanup_runs(AgentLifecycle& life) {
+// A second stop waits for the first one's cleanup, which that stop ends by
+// the same limit, a little earlier.
+void wait_while_cleanup_runs(AgentLifecycle& life, Clock::time_point deadline) {
   std::unique_lock<std::mutex> guard(life.lock);
-  life.cleanupDone.wait(guard, [&] { return !life.cleanupRunning; });
+  life.cleanupDone.wait_until(guard, deadline, [&] { return !life.cleanupRunning; });
+}
+
+// The agent's cleanup on a thread of its own: the thread that stops can then
+// keep the SCM informed and give cleanup up. Once given up the thread is left
+// in cleanup; the process ends around it.
+void start_cleanup(AgentLifecycle& life) {
+  const auto cleanup = [&life] {
+    life.hooks.callCleanup();
+    std::lock_guard<std::mutex> guard(life.lock);
+    life.cleanupReturned = true;
+    life.cleanupDone.notify_all();
+  };
+  try {
+    std::thread(cleanup).detach();
+  } catch (const std::system_error&) {
+    cleanup();  // no thread to be had: on this one, without the limit
+  }
+}
+
+// Waits for the cleanup this stop started, reporting stop pending again every
+// progress interval. False when the deadline came first.
+bool wait_for_cleanup(AgentLifecycle& life, Clock::time_point deadline) {
+  const std::uint32_t waitHint = stop_progress_wait_hint(life.timing);
+  std::unique_lock<std::mutex> guard(life.lock);
+  for (;;) {
+    const Clock::time_point nextReport = std::min(Clock::now() + life.timing.progressInterval, deadline);
+    if (life.cleanupDone.wait_until(guard, nextReport, [&] { return life.cleanupReturned; })) return true;
+    if (Clock::now() >= deadline) return false;
+    guard.unlock();
+    life.hooks.report(kStateStopPending, 0, waitHint);
+    guard.lock();
+  }
 }
 
 // The agent's main has returned. Waits for a cleanup that a stop is running
@@ -118,8 +159,13 @@ void note_stop(AgentLifecycle& life) {
   life.stopRequested = true;
 }
 
-void run_stop_sequence(AgentLifecycle& life) {
+std::uint32_t stop_progress_wait_hint(const StopTiming& timing) {
+  return static_cast<std::uint32_t>(2 * timing.progressInterval.count());
+}
+
+StopOutcome run_stop_sequence(AgentLifecycle& life) {
   AgentHooks& hooks = life.hooks;
+  const Clock::time_point deadline = Clock::now() + life.timing.cleanupLimit;
   bool callCleanup = false;
   {
     std::lock_guard<std::mutex> guard(life.lock);
@@ -130,18 +176,26 @@ void run_stop_sequence(AgentLifecycle& life) {
       callCleanup = true;
     }
   }
-  hooks.report(kStateStopPending, 0, 0);
+  hooks.report(kStateStopPending, 0, stop_progress_wait_hint(life.timing));
   hooks.wakePause();
 
-  if (callCleanup) {
-    hooks.callCleanup();
+  if (!callCleanup) {
+    // A second stop reports stopped only once the first one's cleanup is done.
+    wait_while_cleanup_runs(life, deadline);
     hooks.report(kStateStopped, 0, 0);
-    std::lock_guard<std::mutex> guard(life.lock);
-    life.cleanupRunning = false;
-    life.cleanupDone.notify_all();
-    return;
+    return StopOutcome::Done;
   }
-  // A second stop reports stopped only once the first one's cleanup is done.
-  wait_while_cleanup_runs(life);
+  start_cleanup(life);
+  const bool returned = wait_for_cleanup(life, deadline);
+  // Said before the stopped report, which may end the process. A stop asked
+  // for still ends with exit code 0: the event says what happened.
+  if (!returned) {
+    const auto limit = std::chrono::ceil<std::chrono::seconds>(life.timing.cleanupLimit);
+    hooks.fail(cleanup_given_up(kAgentClassName, static_cast<long>(limit.count())).text);
+  }
   hooks.report(kStateStopped, 0, 0);
+  std::lock_guard<std::mutex> guard(life.lock);
+  life.cleanupRunning = false;
+  life.cleanupDone.notify_all();
+  return returned ? StopOutcome::Done : StopOutcome::CleanupGivenUp;
 }

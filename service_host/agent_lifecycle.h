@@ -4,6 +4,7 @@
 // start (JVM, launch, wait) and the stop sequence. The platform operations
 // come in as hooks, so the rules here can be tested without Windows or a JVM.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,22 @@ constexpr unsigned kProbePauseMs = 10000;
 constexpr int kProbeNotStarted = -1;         // no ping to ask: the start is given up at once
 constexpr unsigned kStartedToneHz = 5000, kStartedToneMs = 125;
 constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
+
+// How long a stop waits for the agent's cleanup. A cleanup that has not
+// returned by then is given up: the service reports stopped and the process
+// ends without it (a sound cleanup takes seconds; one that never returns
+// would hold the service, and a system shutdown, for ever).
+constexpr std::chrono::seconds kCleanupLimit(90);
+// While cleanup runs, stop pending is reported again this often.
+constexpr std::chrono::seconds kStopProgressInterval(5);
+
+struct StopTiming {
+  std::chrono::milliseconds cleanupLimit = kCleanupLimit;
+  std::chrono::milliseconds progressInterval = kStopProgressInterval;
+};
+
+// The wait hint of a stop's pending reports: it covers the next re-report.
+std::uint32_t stop_progress_wait_hint(const StopTiming& timing);
 
 // How a failed service says why it stopped: its service-specific exit code,
 // sent with ERROR_SERVICE_SPECIFIC_ERROR. A stop that was asked for, and a
@@ -43,7 +60,9 @@ struct AgentHooks {
   // Returns when the agent thread has ended, saying how (NotStarted when
   // there is no thread).
   std::function<AgentEnd()> waitForAgentEnd;
-  std::function<void()> callCleanup;             // the agent's static cleanup, on the calling thread
+  // The agent's static cleanup, on the calling thread (the stop runs it on a
+  // thread of its own, which it leaves behind when cleanup never returns).
+  std::function<void()> callCleanup;
   std::function<void(const char* text)> fail;    // the error hook
 };
 
@@ -54,6 +73,7 @@ struct AgentHooks {
 // stop calls cleanup: there is no agent left to clean up after.
 struct AgentLifecycle {
   AgentHooks hooks;
+  StopTiming timing;
   std::mutex lock;
   std::condition_variable cleanupDone;
   bool stopRequested = false;
@@ -61,6 +81,7 @@ struct AgentLifecycle {
   bool cleanupClaimed = false;
   bool agentEnded = false;      // the agent's main has returned and no cleanup runs
   bool cleanupRunning = false;  // until the stop that calls cleanup has reported stopped
+  bool cleanupReturned = false;  // set by the cleanup's own thread
 };
 
 // Runs the probe until it answers or kProbeRetries pauses have passed (or a
@@ -71,7 +92,15 @@ struct AgentLifecycle {
 int run_loopback_probe(AgentLifecycle& life);
 
 void run_agent(AgentLifecycle& life);
-void run_stop_sequence(AgentLifecycle& life);
+
+// Reports stop pending and, once the agent was launched, runs its cleanup on
+// a thread of its own, re-reporting stop pending every progress interval
+// while it runs; reports stopped when it has returned, or once the cleanup
+// limit has passed since the stop began (then it writes why through the fail
+// hook). A stop while another one's cleanup runs waits for that one, as long
+// as the limit allows. Returns at the latest after the limit.
+enum class StopOutcome { Done, CleanupGivenUp };
+StopOutcome run_stop_sequence(AgentLifecycle& life);
 
 // Records that a stop has come. Whoever sends a stop-pending report calls it
 // first: from then on the run sends no start-pending or running report and

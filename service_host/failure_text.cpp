@@ -300,3 +300,8 @@ FailureText agent_output_dropped(const std::string& path, const char* why) {
   return compose("The agent's output cannot be written to \"%s\" - %s; it is dropped while that lasts", path.c_str(),
                  why);
 }
+
+FailureText cleanup_given_up(const char* className, long limitSeconds) {
+  return compose("The agent's cleanup was given up: %s.%s did not return within %ld s; the service ended without it",
+                 className, kAgentCleanupMethod, limitSeconds);
+}

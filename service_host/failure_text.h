@@ -106,3 +106,6 @@ FailureText jvm_aborted(const std::string& crashReport);
 
 // The agent's output cannot be written to path (why: a system error text).
 FailureText agent_output_dropped(const std::string& path, const char* why);
+// A stop gave the agent's cleanup up: it had not returned limitSeconds after
+// the stop began, and the service (or the foreground run) ended without it.
+FailureText cleanup_given_up(const char* className, long limitSeconds);

@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "agent_host.h"
 #include "agent_output_capture.h"
@@ -19,20 +22,49 @@
 
 namespace {
 
-// The Ctrl+C and Ctrl+Break handlers still running. A stop wakes the run, which
-// then ends the process: it waits for them first, so that no handler thread is
-// cut off in the middle. Never destroyed, like the rest of the process's state.
+// The foreground stop still running. A stop wakes the run, which then ends
+// the process: it waits for the stop first, so that its thread is not cut off
+// in the middle. Never destroyed, like the rest of the process's state.
 ControlsInProgress& g_debugHandlers = *new ControlsInProgress;
 constexpr std::chrono::milliseconds kDebugHandlerLimit(5000);
 constexpr unsigned kOutputFinishMs = 2000;
+std::atomic<bool> g_stopBegun{false};
 
+// Ends the process with status 0 at once, with the agent thread and a thread
+// left in the agent's cleanup: nothing waits for either of them.
+[[noreturn]] void end_foreground_run() {
+  std::fflush(stdout);
+  ExitProcess(0);
+}
+
+void stop_foreground_run() {
+  if (stop_sequence() == StopOutcome::CleanupGivenUp) {
+    std::printf("Cleanup given up: the agent's cleanup did not return within %lld s.\n",
+                static_cast<long long>(kCleanupLimit.count()));
+    end_foreground_run();  // the agent's main may never return now
+  }
+  end_control(g_debugHandlers);
+}
+
+// The stop runs on a thread of its own, so that a second interrupt reaches
+// this handler while the agent cleans up; it ends the process at once.
 BOOL WINAPI debug_console_handler(DWORD event) {
   if (!stops_foreground_run(event)) return FALSE;
-  begin_control(g_debugHandlers);
+  if (g_stopBegun.exchange(true)) {
+    std::printf("Ending %s at once, without waiting for the agent's cleanup.\n", kDisplayName);
+    end_foreground_run();
+  }
   std::printf("Stopping %s.\n", kDisplayName);
   std::fflush(stdout);
-  stop_sequence();
-  end_control(g_debugHandlers);
+  begin_control(g_debugHandlers);
+  try {
+    std::thread(stop_foreground_run).detach();
+  } catch (const std::system_error&) {
+    stop_foreground_run();  // no thread to be had: this handler waits for the stop
+  }
+  // The system ends the process as soon as the handler of a closed console
+  // returns (and on its own after a few seconds): wait for the stop here.
+  if (event == CTRL_CLOSE_EVENT) wait_until_controls_end(g_debugHandlers, kCleanupLimit + kDebugHandlerLimit);
   return TRUE;
 }
 

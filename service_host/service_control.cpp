@@ -1,6 +1,8 @@
 #include "service_control.h"
 
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "agent_host.h"
 #include "agent_output_capture.h"
@@ -13,8 +15,8 @@ namespace {
 void WINAPI control_handler(DWORD control);
 BOOL WINAPI service_console_handler(DWORD event);
 
-ServiceControl make_service_control() {
-  ServiceControl service;
+ServiceControl& make_service_control() {
+  ServiceControl& service = *new ServiceControl;
   service.reporter = &process_status_reporter();
   service.ops.registerControlHandler = [] {
     const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, control_handler);
@@ -25,6 +27,15 @@ ServiceControl make_service_control() {
   service.ops.agentRun = [](int argc, char** argv) { agent_run(argc, argv); };
   service.ops.noteStop = [] { note_stop_coming(); };
   service.ops.stopSequence = [] { stop_sequence(); };
+  // The thread is left to run: the process may end before it does, once
+  // its stopped report has let the dispatcher return.
+  service.ops.startThread = [](std::function<void()> work) {
+    try {
+      std::thread(work).detach();
+    } catch (const std::system_error&) {
+      work();  // no thread to be had: the control waits for the stop
+    }
+  };
   return service;
 }
 
@@ -32,7 +43,7 @@ ServiceControl make_service_control() {
 // Neither it nor the count of running controls is ever destroyed: handlers
 // may still be inside them while the process ends.
 ServiceControl& service_control() {
-  static ServiceControl& service = *new ServiceControl(make_service_control());
+  static ServiceControl& service = make_service_control();
   return service;
 }
 

@@ -2,10 +2,13 @@
 
 namespace {
 
-void stop_agent(ServiceControl& service) {
-  service.ops.noteStop();
+// The first stop of either kind says so before anyone reports stop pending;
+// false for a later one.
+bool announce_stop(ServiceControl& service) {
+  const bool first = !service.stopStarted.exchange(true);
+  if (first) service.ops.noteStop();
   report_status(*service.reporter, kStateStopPending, 0, kControlWaitHintMs);
-  service.ops.stopSequence();
+  return first;
 }
 
 }  // namespace
@@ -27,7 +30,7 @@ void handle_service_control(ServiceControl& service, std::uint32_t control) {
   // At a system shutdown the agent gets its cleanup as at a stop; the system
   // would otherwise wait for the service and then end it without one.
   if (control == kControlStop || control == kControlShutdown) {
-    stop_agent(service);
+    if (announce_stop(service)) service.ops.startThread([&service] { service.ops.stopSequence(); });
     return;
   }
   // Interrogate and anything else: the state stays as it is.
@@ -36,7 +39,10 @@ void handle_service_control(ServiceControl& service, std::uint32_t control) {
 
 bool handle_service_console_event(ServiceControl& service, std::uint32_t event) {
   if (event == kConsoleShutdown) {
-    stop_agent(service);
+    // Even after a stop control: the system must not end the process before
+    // that stop's cleanup is done or given up.
+    announce_stop(service);
+    service.ops.stopSequence();
     return true;
   }
   report_current_status(*service.reporter, kControlWaitHintMs);

@@ -5,6 +5,7 @@
 // do. The platform operations are handed in, so the same steps run against
 // the Win32 API in the program and against recordings in the tests.
 
+#include <atomic>
 #include <cstdint>
 #include <chrono>
 #include <condition_variable>
@@ -37,13 +38,17 @@ struct ServiceControlOps {
   // Tells the agent's lifecycle that a stop has come. Called before the first
   // stop-pending report, so that the start cannot report running after it.
   std::function<void()> noteStop;
-  // Asks the agent to clean up and reports stopped.
+  // Asks the agent to clean up and reports stopped; returns at the latest
+  // when the agent's cleanup is given up.
   std::function<void()> stopSequence;
+  // Runs work on a thread of its own and returns at once.
+  std::function<void(std::function<void()> work)> startThread;
 };
 
 struct ServiceControl {
   StatusReporter* reporter = nullptr;  // not owned
   ServiceControlOps ops;
+  std::atomic<bool> stopStarted{false};  // by a stop or shutdown control
 };
 
 // The service main function: registers both handlers, reports start pending,
@@ -52,13 +57,16 @@ struct ServiceControl {
 // is not run but the stopped report is still sent.
 void run_service_main(ServiceControl& service, int argc, char** argv);
 
-// The control handler: a stop or a shutdown reports stop pending and runs the
-// stop sequence on the calling thread; every other control re-reports the
+// The control handler: the first stop or shutdown reports stop pending and
+// runs the stop sequence on a thread of its own, so that the handler answers
+// at once and later controls are answered while the agent cleans up; a later
+// one only reports stop pending again. Every other control re-reports the
 // current state.
 void handle_service_control(ServiceControl& service, std::uint32_t control);
 
-// The service console handler: a shutdown event stops the agent as a stop
-// control does and returns true; every other event re-reports the current
+// The service console handler: a shutdown event stops the agent on the
+// calling thread and returns true once the stop is done (or the agent's
+// cleanup given up; a stop that a control began is waited for); every other event re-reports the current
 // state and returns false, so it passes on to the next handler.
 bool handle_service_console_event(ServiceControl& service, std::uint32_t event);
 
@@ -80,9 +88,9 @@ enum class ClaimedConsoleAnswer {
 ClaimedConsoleAnswer claimed_console_answer(std::uint32_t event, bool foreground);
 
 // Control handlers still running. The stop sequence's stopped report lets the
-// dispatcher return and the process end while the handler that sent it has
-// not yet answered the SCM; the SCM would then wait out its timeout and call
-// the stop failed. Before the process ends it waits, briefly, for them.
+// dispatcher return and the process end while a handler (an interrogate, say)
+// has not yet answered the SCM; the SCM would then wait out its timeout and
+// call the control failed. Before the process ends it waits, briefly, for them.
 struct ControlsInProgress {
   std::mutex lock;
   std::condition_variable idle;

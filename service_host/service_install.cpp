@@ -142,7 +142,7 @@ void remove_service() {
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     print("Stopping %s.", kDisplayName);
     Sleep(kStopPollMs);
-    // No limit: the agent's cleanup takes as long as it takes.
+    // No limit of its own: the service gives the agent's cleanup up after kCleanupLimit.
     while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOP_PENDING) {
       print(".");
       Sleep(kStopPollMs);

@@ -24,6 +24,10 @@ TUNABLES = ("create_ms", "cleanup_ms", "main_ms", "console_handler", "main_messa
 
 # Ostrad's console lines, as its tests expect them.
 STOPPING = "Stopping Korvane Quorvex Agent.\n"
+# A stop gives the agent's cleanup this long, then ends without it.
+CLEANUP_LIMIT_S = 90
+CLEANUP_GIVEN_UP = ("The agent's cleanup was given up: %s.cleanup did not return within %d s; "
+                    "the service ended without it" % (AGENT_CLASS, CLEANUP_LIMIT_S))
 INSTALLED = "Korvane Quorvex Agent installed.\nService started.\n"
 REMOVED = "Korvane Quorvex Agent removed.\n"
 STOPPED_AND_REMOVED = STOPPING + "Korvane Quorvex Agent stopped.\n" + REMOVED
@@ -58,8 +62,9 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
     (dll="noentry"), a 32-bit DLL (dll="i386") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
-    create_ms, cleanup_ms, main_ms (milliseconds), console_handler (0:
-    the JVM registers none) and main_message (text). Returns folder."""
+    create_ms, cleanup_ms, main_ms (milliseconds; cleanup_ms may also be
+    "never"), console_handler (0: the JVM registers none) and main_message
+    (text). Returns folder."""
     if scenario is not None and scenario not in SCENARIOS:
         raise ValueError("unknown scenario %r" % scenario)
     for key in tunables:

@@ -11,6 +11,7 @@
 
 #include "agent_lifecycle.h"
 #include "failure_text.h"
+#include "launch_record.h"
 #include "status_reporter.h"
 
 namespace {
@@ -36,8 +37,15 @@ struct FakePlatform {
   std::promise<void> stopEnded;
   std::shared_future<void> stopDone = stopEnded.get_future().share();
 
+  bool cleanupHeld = false;  // cleanup returns only when the test ends
+  std::promise<void> releaseCleanup;
+
   ~FakePlatform() {
     if (stopThread.joinable()) stopThread.join();
+    releaseCleanup.set_value();
+    // The cleanup's own thread uses life until it has said it returned.
+    std::unique_lock<std::mutex> guard(life.lock);
+    life.cleanupDone.wait(guard, [&] { return !life.cleanupClaimed || life.cleanupReturned; });
   }
 
   static bool run_holds_the_lock(const std::string& event) {
@@ -104,6 +112,7 @@ struct FakePlatform {
     h.callCleanup = [this] {
       record("cleanup");
       if (duringCleanup) duringCleanup();
+      if (cleanupHeld) releaseCleanup.get_future().wait();
     };
     h.fail = [this](const char* text) { record(std::string("fail ") + text); };
   }
@@ -213,7 +222,7 @@ TEST(StopSequence, StopDuringTheProbeGivesUpWithoutMakingAJvm) {
   EXPECT_EQ(p.count("wake"), 1);
   EXPECT_EQ(tail(p.events(), 2), kGivenUpForAStop);
   // The stop's own reports.
-  EXPECT_EQ(p.count("report 3,0,0"), 1);
+  EXPECT_EQ(p.count("report 3,0,10000"), 1);
   EXPECT_EQ(p.count("report 1,0,0"), 2);
   EXPECT_EQ(failures(p.events()), 0);  // a stop is no failure
 }
@@ -271,9 +280,9 @@ TEST(StopSequence, StopAtEveryMomentOfTheStart) {
     EXPECT_EQ(count("report 4,0,10000"), moment.launched ? 1 : 0);
     EXPECT_EQ(count("cleanup"), moment.cleanup ? 1 : 0);
     EXPECT_EQ(count("beep 2000/500"), moment.launched ? 0 : 1);
-    EXPECT_EQ(count("report 3,0,0"), 1);
+    EXPECT_EQ(count("report 3,0,10000"), 1);
     EXPECT_EQ(count("report 1,0,0"), 2);
-    const auto stopPending = std::find(events.begin(), events.end(), "report 3,0,0");
+    const auto stopPending = std::find(events.begin(), events.end(), "report 3,0,10000");
     EXPECT_EQ(std::count(stopPending, events.end(), "report 2,0,0"), 0);
     EXPECT_EQ(std::count(stopPending, events.end(), "report 4,0,10000"), 0);
     EXPECT_EQ(std::count(stopPending, events.end(), "launch"), 0);
@@ -286,14 +295,14 @@ TEST(StopSequence, StopAfterAFailedStartSkipsTheJvm) {
   run_agent(p.life);
   run_stop_sequence(p.life);
   EXPECT_EQ(p.count("cleanup"), 0);
-  EXPECT_EQ(tail(p.events(), 3), (std::vector<std::string>{"report 3,0,0", "wake", "report 1,0,0"}));
+  EXPECT_EQ(tail(p.events(), 3), (std::vector<std::string>{"report 3,0,10000", "wake", "report 1,0,0"}));
 }
 
 TEST(StopSequence, StopWhileRunningCallsCleanupBetweenItsReports) {
   FakePlatform p;
   p.duringWait = [&] { run_stop_sequence(p.life); };
   run_agent(p.life);
-  const std::vector<std::string> expected = {"wait", "report 3,0,0", "wake", "cleanup", "report 1,0,0",
+  const std::vector<std::string> expected = {"wait", "report 3,0,10000", "wake", "cleanup", "report 1,0,0",
                                              "report 1,0,0"};
   EXPECT_EQ(tail(p.events(), expected.size()), expected);
 }
@@ -307,7 +316,7 @@ TEST(StopSequence, CleanupRunsAtMostOnce) {
   run_agent(p.life);
   run_stop_sequence(p.life);
   EXPECT_EQ(p.count("cleanup"), 1);
-  EXPECT_EQ(p.count("report 3,0,0"), 3);
+  EXPECT_EQ(p.count("report 3,0,10000"), 3);
 }
 
 // The stop that called cleanup reports stopped before the run does: the
@@ -356,7 +365,7 @@ TEST(StopSequence, SecondStopAndTheRunWaitForARunningCleanup) {
   cleanupEntered.get_future().wait();
   std::thread secondStop([&] { run_stop_sequence(p.life); });
   agentEnded.set_value();  // the agent's main returns while cleanup still runs
-  while (p.count("report 3,0,0") < 2) std::this_thread::yield();
+  while (p.count("report 3,0,10000") < 2) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(p.count("report 1,0,0"), 0) << "stopped reported while cleanup was still running";
   releaseCleanup.set_value();
@@ -370,6 +379,50 @@ TEST(StopSequence, SecondStopAndTheRunWaitForARunningCleanup) {
   EXPECT_EQ(std::count(events.begin(), cleanupReturned, "report 1,0,0"), 0);
   EXPECT_EQ(std::count(cleanupReturned, events.end(), "report 1,0,0"), 3);
   EXPECT_EQ(p.count("cleanup"), 1);
+}
+
+// A cleanup that never returns: stop pending again every interval, then at
+// the limit one event and stopped. A second stop, and a run whose agent ended
+// meanwhile, wait for that and no longer.
+TEST(StopSequence, CleanupThatNeverReturnsIsGivenUpAtTheLimit) {
+  FakePlatform p;
+  p.life.timing = {std::chrono::milliseconds(300), std::chrono::milliseconds(40)};
+  p.cleanupHeld = true;
+  std::promise<void> cleanupEntered;
+  p.duringCleanup = [&] { cleanupEntered.set_value(); };
+  p.duringWait = [&] { cleanupEntered.get_future().wait(); };  // main returns by itself
+  std::thread runThread([&] { run_agent(p.life); });
+  while (p.count("wait") == 0) std::this_thread::yield();
+  const auto began = std::chrono::steady_clock::now();
+  auto first = std::async(std::launch::async, [&] { return run_stop_sequence(p.life); });
+  while (p.count("cleanup") == 0) std::this_thread::yield();
+  EXPECT_EQ(run_stop_sequence(p.life), StopOutcome::Done);  // the second stop
+  EXPECT_EQ(first.get(), StopOutcome::CleanupGivenUp);
+  const auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_TRUE(took >= p.life.timing.cleanupLimit && took < std::chrono::seconds(3));
+  runThread.join();
+
+  const std::vector<std::string> events = p.events();
+  const auto givenUp = std::find(events.begin(), events.end(), "fail " + std::string(cleanup_given_up(kAgentClassName, 1).text));
+  ASSERT_NE(givenUp, events.end());
+  EXPECT_EQ(failures(events), 1);
+  EXPECT_GE(std::count(events.begin(), givenUp, "report 3,0,80"), 2 + 2);  // both stops, then re-reports
+  EXPECT_EQ(std::count(events.begin(), givenUp, "report 1,0,0"), 0);
+  EXPECT_EQ(std::count(givenUp, events.end(), "report 1,0,0"), 3);
+}
+
+TEST(StopSequence, CleanupReturningLateButBeforeTheLimitIsWaitedFor) {
+  FakePlatform p;
+  p.life.timing = {std::chrono::milliseconds(1000), std::chrono::milliseconds(100)};
+  StopOutcome outcome = StopOutcome::CleanupGivenUp;
+  p.duringWait = [&] { outcome = run_stop_sequence(p.life); };
+  p.duringCleanup = [&] {  // returns after six re-reports, about 600 ms in
+    for (int i = 0; i < 400 && p.count("report 3,0,200") < 1 + 6; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  run_agent(p.life);
+  EXPECT_EQ(outcome, StopOutcome::Done);
+  EXPECT_EQ(failures(p.events()), 0);
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "service_control_logic.h"
@@ -68,6 +71,7 @@ struct RecordedService {
       report_status(reporter, kStateStopPending, 0, 0);
       report_status(reporter, kStateStopped, 0, 0);
     };
+    service.ops.startThread = [](std::function<void()> work) { work(); };  // in order, for the tables
   }
 
   void run_main() {
@@ -255,6 +259,30 @@ TEST(ControlHandler, StopAndShutdownReportStopPendingBeforeTheStopSequence) {
     const std::vector<std::string> steps = {"note stop", "report 3", "stop sequence", "report 3", "report 1"};
     EXPECT_EQ(s.steps, steps);
     EXPECT_EQ(s.reports.front(), (Report{kStateStopPending, kStopShutdown, 1, 10000}));
+  }
+}
+
+// The stop runs on a thread of its own: the handler answers at once, later
+// controls are answered while cleanup runs, and a second stop only re-reports.
+TEST(ControlHandler, StopAndShutdownAnswerBeforeTheStopSequenceEnds) {
+  for (std::uint32_t control : {kControlStop, kControlShutdown}) {
+    RecordedService s;
+    std::promise<void> release;
+    std::thread stopThread;
+    s.service.ops.startThread = [&](std::function<void()> work) { stopThread = std::thread(std::move(work)); };
+    s.service.ops.stopSequence = [&, released = release.get_future().share()] {
+      released.wait_for(std::chrono::seconds(5));  // a blocking cleanup
+      report_status(s.reporter, kStateStopped, 0, 0);
+    };
+    for (std::uint32_t later : {control, kControlInterrogate, kControlStop}) handle_service_control(s.service, later);
+    release.set_value();
+    stopThread.join();
+    const std::vector<Report> expected = {{kStateStopPending, kStopShutdown, 1, 10000},
+                                          {kStateStopPending, kStopShutdown, 2, 10000},
+                                          {kStateStopPending, kStopShutdown, 3, 10000},
+                                          {kStateStopped, kStopShutdown, 0, 0}};
+    EXPECT_EQ(s.reports, expected) << control;
+    EXPECT_EQ(std::count(s.steps.begin(), s.steps.end(), "note stop"), 1);
   }
 }
 

@@ -116,7 +116,8 @@ int control(SC_HANDLE service, DWORD code) {
   SERVICE_STATUS status{};
   std::printf("t=%.3f control_sent code=%lu\n", now_ms(), code);
   if (!ControlService(service, code, &status)) {
-    std::printf("t=%.3f control_failed error=%lu\n", now_ms(), GetLastError());
+    // For a control the state refuses, the SCM fills in the status that refused it.
+    std::printf("t=%.3f control_failed error=%lu state=%lu\n", now_ms(), GetLastError(), status.dwCurrentState);
     return 0;
   }
   print_status("control_done", status);

@@ -11,6 +11,8 @@ import winetest
 
 AGENT = fx.AGENT_CLASS
 STOPPING = fx.STOPPING
+ENDING_AT_ONCE = "Ending Korvane Quorvex Agent at once, without waiting for the agent's cleanup.\n"
+CLEANUP_GIVEN_UP_LINE = "Cleanup given up: the agent's cleanup did not return within %d s.\n" % fx.CLEANUP_LIMIT_S
 # Standard error then shows every event the run writes: a stop writes none.
 EVENTS_SHOWN = {"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}
 
@@ -282,21 +284,34 @@ class StopAtAnyMoment(unittest.TestCase):
         self.assertEqual(fx.events(journal, "main_entered"), [])
         self.assertEqual(fx.events(journal, "cleanup_entered"), [])
 
-    def test_second_ctrl_c_while_cleanup_runs_calls_cleanup_only_once(self):
-        host = DebugHost("ctrl_c_twice", cleanup_ms=3000)
+    def test_second_ctrl_c_while_cleanup_runs_ends_the_run_at_once(self):
+        host = DebugHost("ctrl_c_twice", cleanup_ms=20000)
         host.wait_for("main_entered")
         host.ctrl_c()
         host.wait_for("cleanup_entered")
+        began = time.monotonic()
         host.ctrl_c()
         self.assertEqual(host.finish(), 0)
-        # Wine runs console handlers one event at a time, so the second event's
-        # handler starts only when the first one's returns, just as cleanup ends
-        # and the process exits: its line may or may not make it out.
-        self.assertIn(host.stdout, (STOPPING, STOPPING * 2))
+        self.assertLess(time.monotonic() - began, 10)
+        self.assertEqual(host.stdout, STOPPING + ENDING_AT_ONCE)
         journal = host.journal()
         self.assertEqual(len(fx.events(journal, "cleanup_entered")), 1)
-        self.assertEqual(len(fx.events(journal, "cleanup_returned")), 1)
+        self.assertEqual(fx.events(journal, "cleanup_returned"), [])
         self.assertEqual(fx.events(journal, "jvm_console_event"), [])
+
+    def test_ctrl_c_with_a_cleanup_that_never_returns_ends_at_the_limit(self):
+        events = fx.EventCapture()
+        host = DebugHost("hung_cleanup", cleanup_ms="never", env=EVENTS_SHOWN)
+        host.wait_for("main_entered")
+        began = time.monotonic()
+        host.ctrl_c()
+        self.assertEqual(host.finish(timeout=fx.CLEANUP_LIMIT_S + 30), 0)
+        self.assertGreater(time.monotonic() - began, fx.CLEANUP_LIMIT_S - 5)
+        self.assertEqual(host.stdout, STOPPING + CLEANUP_GIVEN_UP_LINE)
+        texts, others = events.split(host.stderr)
+        self.assertEqual((len(texts), others), (1, []), texts)
+        self.assertTrue(fx.event_text_matches(texts[0], fx.CLEANUP_GIVEN_UP), texts)
+        self.assertEqual(fx.events(host.journal(), "cleanup_returned"), [])
 
 
 GIVEN_UP = "Start given up: "

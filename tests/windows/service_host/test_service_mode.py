@@ -5,6 +5,7 @@ and the program started from a console without the SCM."""
 import os
 import shutil
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -20,8 +21,9 @@ START, STOP = sh.START_PENDING, sh.STOP_PENDING
 # starts the process. A watcher that polls may miss short ones.
 SCM_STARTING = (START, 0, 0, winetest.SCM_START_WAIT_HINT_MS)
 FULL_START_AND_STOP = [SCM_STARTING, (START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000),
-                       (STOP, 5, 3, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]
+                       (STOP, 5, 3, 10000), (STOP, 5, 4, 10000), (S, 5, 0, 0)]
 ERROR_INVALID_PARAMETER = "87"
+ERROR_SERVICE_CANNOT_ACCEPT_CTRL = "1061"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 # A service that fails: (scenario, its one event text, its service-specific exit code).
 FAILED_CASES = [
@@ -63,16 +65,56 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(result.returncode, 0, winetest.text(result.stdout))
         series = watcher.series()
         self.assertTrue(sh.is_subsequence(series, FULL_START_AND_STOP), series)
-        for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 0), (S, 5, 0, 0)]:
+        for stage in [(START, 0, 1, 10000), (START, 0, 2, 0), (R, 5, 0, 10000), (STOP, 5, 4, 10000), (S, 5, 0, 0)]:
             self.assertIn(stage, series)
         self.assertEqual(sh.exit_codes(), (0, 0))  # a stop asked for is no failure
-        # The stop ran the agent's cleanup, on the control dispatcher's thread.
+        # The stop ran the agent's cleanup, on a thread of its own.
         journal = self.journal()
         main = fx.events(journal, "main_entered")[-1]
         cleanup = [e for e in fx.events(journal, "cleanup_returned") if e["pid"] == main["pid"]]
         self.assertEqual(len(cleanup), 1)
         self.assertNotEqual(cleanup[0]["tid"], main["tid"])
         self.assert_no_process_left()
+
+    def test_a_long_cleanup_is_waited_for_with_the_stop_control_answered_at_once(self):
+        # Longer than the SCM's control timeout, which a stop must not wait out.
+        cleanup_s = winetest.SCM_CONTROL_TIMEOUT_S + 10
+        self.make_installation("long-cleanup", cleanup_ms=cleanup_s * 1000)
+        install_quietly(self)
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        watcher = sh.Watcher(timeout_ms=(cleanup_s + 30) * 1000)
+        self.addCleanup(watcher.kill)
+        # The stop, then an interrogate while cleanup runs: both answered at once
+        # with stop pending (the SCM itself refuses the interrogate in that state
+        # with 1061, never with a timeout).
+        for code, answer in (("1", "control_done"), ("4", "control_failed error=%s" % ERROR_SERVICE_CANNOT_ACCEPT_CTRL)):
+            _, lines = sh.scprobe("control", sh.SERVICE, code)
+            sent, done = lines[0], lines[-1]
+            self.assertIn(answer, done["line"])
+            self.assertEqual(done["state"], str(STOP))
+            self.assertLess(float(done["t"]) - float(sent["t"]), 3000)
+            fx.wait_for_event(self.install, "cleanup_entered", 10)
+        series = watcher.series(timeout=cleanup_s + 60)
+        # Re-reported every 5 s, each time with the next checkpoint and a hint that covers the next.
+        pending = [checkpoint for state, _, checkpoint, hint in series if state == STOP and hint >= 5000]
+        self.assertEqual(pending, sorted(set(pending)), series)
+        self.assertGreaterEqual(len(pending), cleanup_s // 5, series)
+        self.assertEqual(series[-1], (S, 5, 0, 0))
+        self.assertEqual(sh.exit_codes(), (0, 0))
+        self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
+        self.assert_no_process_left()
+
+    def test_a_cleanup_that_never_returns_is_given_up_at_the_limit(self):
+        self.make_installation("hung-cleanup", cleanup_ms="never")
+        install_quietly(self)
+        self.assertEqual(sh.wait_for_state(R, 30)[0], R)
+        began = time.monotonic()
+        sh.scprobe("control", sh.SERVICE, "1")
+        self.assertEqual(sh.wait_for_state(S, fx.CLEANUP_LIMIT_S + 30)[0], S)
+        self.assertGreater(time.monotonic() - began, fx.CLEANUP_LIMIT_S - 5)
+        self.assertEqual(sh.exit_codes(), (0, 0))  # the stop was asked for: the event says the rest
+        self.assert_no_process_left()
+        self.assertEqual(fx.events(self.journal(), "cleanup_returned"), [])
 
     def test_interrogate_and_other_controls_re_report_the_current_state(self):
         self.make_installation("controls")
@@ -107,6 +149,8 @@ class ServiceMode(sh.ServiceTestCase, unittest.TestCase):
         self.assertEqual(len(fx.events(self.journal(), "create_vm")), 1)
         result = winetest.run(["net", "stop", sh.SERVICE], timeout=60)
         self.assertEqual(result.returncode, 0, winetest.text(result.stdout + result.stderr))
+        # Wine's net stop returns once the stop control is answered, before cleanup.
+        self.assertEqual(sh.wait_for_state(S, 20)[0], S)
         self.assertEqual(len(fx.events(self.journal(), "cleanup_returned")), 1)
         self.assert_no_process_left()
 

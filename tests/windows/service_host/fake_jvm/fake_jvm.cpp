@@ -581,7 +581,8 @@ void read_settings() {
     } else if (key == "create_ms") {
       settings.createMs = to_ms(value);
     } else if (key == "cleanup_ms") {
-      settings.cleanupMs = to_ms(value);
+      // "never": cleanup never returns (nor releases main), as an agent stuck in a deadlock.
+      settings.cleanupMs = value == "never" ? INFINITE : to_ms(value);
     } else if (key == "main_ms") {
       settings.mainMs = to_ms(value);
     } else if (key == "console_handler") {
