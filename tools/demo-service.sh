@@ -32,7 +32,8 @@ heading "Sample installation: $install (stand-in jvm.dll, agent blocks until cle
 rm -rf "$install"
 mkdir -p "$install/jre/bin/server"
 cp "$FAKE_JVM_DLL" "$install/jre/bin/server/jvm.dll"
-printf 'scenario=blocking\ncleanup_ms=1000\n' > "$install/jre/bin/server/fake_jvm.cfg"
+# output_bytes: the stand-in agent prints its one line, as System.out would.
+printf 'scenario=blocking\ncleanup_ms=1000\noutput_bytes=23\n' > "$install/jre/bin/server/fake_jvm.cfg"
 for jar in ostrel.jar Brantic.jar; do printf 'PK\005\006%018d' 0 | tr 0 '\0' > "$install/$jar"; done
 "$winerun" reg add "$app_paths" /v Path /d "$(winpath "$install")" /f | crlf
 
@@ -53,6 +54,9 @@ heading "net stop: the agent's cleanup is called"
 wait_state STOPPED 30
 "$winerun" sc query "$service" | crlf | grep STATE
 show_journal 'cleanup_entered|cleanup_returned|main_returned'
+
+heading "The agent's output in service mode: logs\\agent-output.log beside Ostrad.exe (its last lines)"
+tail -n 2 "$(dirname "$OSTRAD_EXE")/logs/agent-output.log" | crlf | sed 's/^/    /'
 
 heading "Ostrad -r: remove the service"
 "$winerun" "$OSTRAD_EXE" -r | crlf
