@@ -50,8 +50,7 @@ def work_folder(name):
 
 
 def agent_output_log(generation=0):
-    """The path of the service's agent-output.log (generation 0) or of its
-    old file n, in the log folder beside Ostrad.exe."""
+    """logs\\agent-output.log beside Ostrad.exe (generation 0), or its old file n."""
     name = "agent-output.log" if generation == 0 else "agent-output.%d.log" % generation
     return os.path.join(os.path.dirname(ostrad_exe()), "logs", name)
 
@@ -220,6 +219,17 @@ def ping_runs():
 # SetDllDirectoryW(L""), which takes the current folder out of that search on Windows.
 SEARCH_PROBE = "jvm_search_probe.dll"
 WINE_SEARCHES_CURRENT_FOLDER = 'Wine ignores SetDllDirectoryW(L""): its current folder stays in the DLL search'
+
+
+def let_users_change(folder, mode=0o777):
+    """Gives folder mode (777: ordinary users, USERS_GROUP, may change it under Wine);
+    on Windows icacls also lets Users modify it and all it holds."""
+    if winetest.ON_WINDOWS:
+        assert winetest.run(["icacls", folder, "/grant", "*S-1-5-32-545:(OI)(CI)(M)"]).returncode == 0
+    os.chmod(folder, mode)
+
+
+USERS_GROUP = "Users" if winetest.ON_WINDOWS else "Everyone"
 
 
 def plant_in(folder):

@@ -74,17 +74,12 @@ class Install(sh.ServiceTestCase, unittest.TestCase):
         self.make_installation("install-open")
         folder = os.path.join(self.work, "open")
         os.makedirs(folder)
-        if winetest.ON_WINDOWS:
-            group = "Users"
-            self.assertEqual(winetest.run(["icacls", folder, "/grant", "*S-1-5-32-545:(OI)(CI)(M)"]).returncode, 0)
-        else:
-            group = "Everyone"  # Wine's list of a mode 777 folder: Everyone may write and delete
-            os.chmod(folder, 0o777)
+        fx.let_users_change(folder)
         program = os.path.join(folder, "Ostrad.exe")
         shutil.copyfile(os.environ["OSTRAD_EXE"], program)
         out = winetest.text(winetest.run([program, "-i"], timeout=120).stdout)
-        warning = ('Warning: %s may change "%s", which the service runs as LocalSystem; '
-                   "let only administrators change it (see the README).\n" % (group, winetest.windows_path(folder)))
+        warning = ('Warning: %s may change "%s", which the service runs as LocalSystem; let only administrators '
+                   "change it (see the README).\n" % (fx.USERS_GROUP, winetest.windows_path(folder)))
         self.assertTrue(out.startswith(INSTALLED) and warning in out, out)
         if not winetest.ON_WINDOWS:  # Windows adds what the checkout's folders grant
             self.assertEqual(out, INSTALLED + warning)

@@ -181,14 +181,10 @@ jint(JNICALL* vfprintfHook)(FILE*, const char*, va_list) = nullptr;
 void(JNICALL* exitHook)(jint) = nullptr;
 void(JNICALL* abortHook)() = nullptr;
 
-void take_hooks(const JavaVMInitArgs& initArgs) {
-  for (jint i = 0; i < initArgs.nOptions && initArgs.options; ++i) {
-    const std::string name = initArgs.options[i].optionString ? initArgs.options[i].optionString : "";
-    void* hook = initArgs.options[i].extraInfo;
-    if (name == "vfprintf") vfprintfHook = reinterpret_cast<decltype(vfprintfHook)>(hook);
-    if (name == "exit") exitHook = reinterpret_cast<decltype(exitHook)>(hook);
-    if (name == "abort") abortHook = reinterpret_cast<decltype(abortHook)>(hook);
-  }
+void take_hook(const std::string& name, void* hook) {
+  if (name == "vfprintf") vfprintfHook = reinterpret_cast<decltype(vfprintfHook)>(hook);
+  if (name == "exit") exitHook = reinterpret_cast<decltype(exitHook)>(hook);
+  if (name == "abort") abortHook = reinterpret_cast<decltype(abortHook)>(hook);
 }
 
 // A message of the JVM: through the host's hook when it gave one, else on standard error.
@@ -200,25 +196,7 @@ void jvm_says(const char* format, ...) {
   va_end(args);
 }
 
-// As HotSpot with an initial heap it cannot reserve: its reason, the abort
-// hook, and the end of the process with 1 inside JNI_CreateJavaVM.
-void give_up_creation() {
-  jvm_says("Error occurred during initialization of VM\n");
-  jvm_says("Could not reserve enough space for %luKB object heap\n", 8388608UL);
-  journal("abort_hook given=%d", abortHook ? 1 : 0);
-  if (abortHook) abortHook();
-  ExitProcess(1);
-}
-
-// As System.exit(n): the exit hook, then the end of the process with n.
-void agent_exits() {
-  journal("exit_hook given=%d status=%d", exitHook ? 1 : 0, settings.exitStatus);
-  if (exitHook) exitHook(settings.exitStatus);
-  ExitProcess(static_cast<UINT>(settings.exitStatus));
-}
-
-// As System.out, to the standard output handle: a first line, then lines of
-// x, output_bytes in all.
+// As System.out, to the standard output handle: a first line, then lines of x, output_bytes in all.
 void agent_prints() {
   std::string text = "stand-in agent output\r\n";
   while (text.size() < settings.outputBytes) text += std::string(1022, 'x') + "\r\n";
@@ -239,15 +217,17 @@ void agent_throws(const char* method, const char* message) {
 void run_main() {
   journal("main_entered scenario=%s", settings.scenarioName.c_str());
   agent_prints();
-  if (settings.scenario == Scenario::Exits) {
-    Sleep(settings.mainMs);
-    agent_exits();
-  }
-  if (settings.scenario == Scenario::Returns || settings.scenario == Scenario::MainThrows)
+  const Scenario s = settings.scenario;
+  if (s == Scenario::Returns || s == Scenario::MainThrows || s == Scenario::Exits)
     Sleep(settings.mainMs);
   else
     WaitForSingleObject(cleanupDone, INFINITE);
-  if (settings.scenario == Scenario::MainThrows)
+  if (s == Scenario::Exits) {  // as System.exit(n): the exit hook, then the end of the process with n
+    journal("exit_hook given=%d status=%d", exitHook ? 1 : 0, settings.exitStatus);
+    if (exitHook) exitHook(settings.exitStatus);
+    ExitProcess(static_cast<UINT>(settings.exitStatus));
+  }
+  if (s == Scenario::MainThrows)
     agent_throws("main", settings.mainMessage.c_str());
   else
     journal("main_returned");
@@ -664,15 +644,21 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     const JavaVMOption& option = initArgs->options[i];
     journal("option index=%ld extraInfo=%s text=%s", static_cast<long>(i), option.extraInfo ? "object" : "null",
             option.optionString ? option.optionString : "(null)");
+    take_hook(option.optionString ? option.optionString : "", option.extraInfo);
   }
-  take_hooks(*initArgs);
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
   // A real JVM loads libraries of its own by their bare names: one that is
   // nowhere but in the folder the host started in must not be found.
   journal("search_probe loaded=%d", LoadLibraryA("jvm_search_probe.dll") != nullptr ? 1 : 0);
   Sleep(settings.createMs);
-  if (settings.scenario == Scenario::GivesUp) give_up_creation();
+  if (settings.scenario == Scenario::GivesUp) {  // as HotSpot with an initial heap it cannot reserve
+    jvm_says("Error occurred during initialization of VM\n");
+    jvm_says("Could not reserve enough space for %luKB object heap\n", 8388608UL);
+    journal("abort_hook given=%d", abortHook ? 1 : 0);
+    if (abortHook) abortHook();
+    ExitProcess(1);
+  }
   if (settings.scenario == Scenario::Refuse) jvm_says("Invalid thread stack size: -Xss1k.\n");
 
   jint result = JNI_OK;
