@@ -49,10 +49,12 @@ BOOL WINAPI claimed_console_handler(DWORD event) {
 }
 
 // "ping localhost" by the system's own ping. A ping that cannot be started
-// will not start on a later try: that ends the start at once, with its cause.
+// for a lasting cause will not start on a later try: that ends the start at
+// once, with its cause; a passing fault is one more try without an answer.
 int probe_loopback() {
-  const ProgramRun run = run_system_program(L"PING.EXE", L"ping localhost");
+  const ProgramRun run = run_system_program(L"PING.EXE", L"ping localhost", kProbeRunLimitMs);
   if (run.started) return run.exitCode == 0 ? 0 : 1;
+  if (!probe_start_failure_lasts(run.error)) return 1;
   const std::string program = ansi_from_wide(run.program.c_str());
   error_hook(probe_not_started(program, SystemMessage(run.error).text(), run.error).text);
   return kProbeNotStarted;

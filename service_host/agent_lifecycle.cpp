@@ -106,6 +106,23 @@ bool note_agent_ended(AgentLifecycle& life) {
 
 }  // namespace
 
+bool probe_start_failure_lasts(std::uint32_t systemError) {
+  switch (systemError) {
+    case 2:     // ERROR_FILE_NOT_FOUND
+    case 3:     // ERROR_PATH_NOT_FOUND
+    case 5:     // ERROR_ACCESS_DENIED
+    case 122:   // ERROR_INSUFFICIENT_BUFFER: a system folder longer than its buffer
+    case 123:   // ERROR_INVALID_NAME
+    case 193:   // ERROR_BAD_EXE_FORMAT
+    case 206:   // ERROR_FILENAME_EXCED_RANGE
+    case 216:   // ERROR_EXE_MACHINE_TYPE_MISMATCH
+    case 1260:  // ERROR_ACCESS_DISABLED_BY_POLICY
+      return true;
+    default:
+      return false;
+  }
+}
+
 int run_loopback_probe(AgentLifecycle& life) {
   int pauses = 0;
   for (;;) {

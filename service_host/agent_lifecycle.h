@@ -15,6 +15,13 @@
 constexpr int kProbeRetries = 30;            // pauses before the start is given up
 constexpr unsigned kProbePauseMs = 10000;
 constexpr int kProbeNotStarted = -1;         // no ping to ask: the start is given up at once
+constexpr unsigned kProbeRunLimitMs = 60000;  // one ping run (about 4 s) ended after this
+
+// Whether a ping that could not be started (the system's error code) will not
+// start on a later try either: a missing, inaccessible or foreign program.
+// Anything else (short of resources, a passing fault) counts as one try
+// without an answer, so that the probe tries again after its pause.
+bool probe_start_failure_lasts(std::uint32_t systemError);
 constexpr unsigned kStartedToneHz = 5000, kStartedToneMs = 125;
 constexpr unsigned kFailedToneHz = 2000, kFailedToneMs = 500;
 

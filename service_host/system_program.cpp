@@ -4,7 +4,7 @@
 
 #include "win_handle.h"
 
-ProgramRun run_system_program(const wchar_t* fileName, const wchar_t* commandLine) {
+ProgramRun run_system_program(const wchar_t* fileName, const wchar_t* commandLine, unsigned limitMs) {
   ProgramRun run;
   run.program = fileName;
   wchar_t folder[MAX_PATH];
@@ -30,8 +30,13 @@ ProgramRun run_system_program(const wchar_t* fileName, const wchar_t* commandLin
   KernelHandle process(started.hProcess);
   KernelHandle thread(started.hThread);
   DWORD status = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &status))
+  if (WaitForSingleObject(process.get(), limitMs) != WAIT_OBJECT_0) {
+    // A hung run would hold the start (and a stop that waits for it) for ever.
+    TerminateProcess(process.get(), static_cast<UINT>(-1));
+    WaitForSingleObject(process.get(), 5000);
     return run;
+  }
+  if (!GetExitCodeProcess(process.get(), &status)) return run;
   run.exitCode = static_cast<int>(status);
   return run;
 }

@@ -18,5 +18,6 @@ struct ProgramRun {
 
 // Runs <system folder>\<fileName> with commandLine (its first word the
 // program's name, as the program sees it) on this process's console and
-// standard handles, and waits for it to end.
-ProgramRun run_system_program(const wchar_t* fileName, const wchar_t* commandLine);
+// standard handles, and waits for it to end; a run that has not ended after
+// limitMs is ended (exitCode -1).
+ProgramRun run_system_program(const wchar_t* fileName, const wchar_t* commandLine, unsigned limitMs);

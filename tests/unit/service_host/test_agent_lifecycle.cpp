@@ -188,6 +188,13 @@ TEST(AgentRun, PingThatCannotBeStartedGivesUpAtOnceWithoutAJvm) {
   EXPECT_EQ(p.events(), expected);
 }
 
+// A missing or foreign ping gives up at once; a passing fault (Wine's process
+// creation under load: 0x54f, short of memory or resources) is one more try.
+TEST(AgentRun, OnlyALastingPingStartFailureGivesUpAtOnce) {
+  for (std::uint32_t code : {2u, 3u, 5u, 193u, 216u}) EXPECT_TRUE(probe_start_failure_lasts(code)) << code;
+  for (std::uint32_t code : {0x54fu, 8u, 1450u}) EXPECT_FALSE(probe_start_failure_lasts(code)) << code;
+}
+
 TEST(AgentRun, RefusedJvmGivesUpWithTheLowTone) {
   FakePlatform p;
   p.jvmCreated = false;
