@@ -216,10 +216,7 @@ bool JvmServices::tryCreateJvm(FailureText& why) {
 
   const jint created = create_java_vm(entry, options, &_jvm, &host_jvm_end_hooks());
   if (created < 0) {
-    // The JVM said why through its vfprintf hook.
-    char messages[kJvmMessagesKept];
-    const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
-    why = with_jvm_messages(jvm_creation_refused(created), messages, length);
+    why = with_last_jvm_messages(jvm_creation_refused(created));  // the JVM said why through its vfprintf hook
     return false;
   }
   return true;

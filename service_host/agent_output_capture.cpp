@@ -132,7 +132,8 @@ void capture_agent_output() {
   SetStdHandle(STD_ERROR_HANDLE, pipeWrite);
 }
 
-void finish_agent_output(unsigned maxMs) {
+void finish_agent_output() {
+  constexpr unsigned maxMs = 2000;  // the bound of the last words before the process ends
   if (g_pipeRead == nullptr) return;
   std::fflush(stdout);
   std::fflush(stderr);

@@ -16,6 +16,7 @@ std::string program_log_folder();
 // output then goes where it went before.
 void capture_agent_output();
 
-// Waits, at most maxMs, until what was written to the captured output so far
-// has reached the file. Returns at once when the output is not captured.
-void finish_agent_output(unsigned maxMs);
+// Waits, at most 2 s, until what was written to the captured output so far
+// has reached the file: called before the process ends. Returns at once when
+// the output is not captured.
+void finish_agent_output();

@@ -46,6 +46,12 @@ JvmMessageRing& jvm_messages() {
   return ring;
 }
 
+FailureText with_last_jvm_messages(const FailureText& text) {
+  char messages[kJvmMessagesKept];
+  const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
+  return with_jvm_messages(text, messages, length);
+}
+
 int keep_jvm_message(const char* format, std::va_list args) {
   char message[kMessageRoom];
   std::va_list again;

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "failure_text.h"
+
 // The newest bytes of the JVM's messages that are kept for the event log.
 constexpr std::size_t kJvmMessagesKept = 4096;
 
@@ -33,6 +35,9 @@ class JvmMessageRing {
 
 // The process's ring of the JVM's messages.
 JvmMessageRing& jvm_messages();
+
+// text, ended with the newest of the JVM's messages kept in jvm_messages().
+FailureText with_last_jvm_messages(const FailureText& text);
 
 // One message of the JVM (its vfprintf hook): written to standard error as
 // the JVM would have written it, and kept in jvm_messages(). Returns the

@@ -13,8 +13,6 @@
 
 namespace {
 
-// How long the hooks let the output reach its file before the process ends.
-constexpr unsigned kOutputFinishMs = 2000;
 // How long main lets the JVM end the process before it ends it itself.
 constexpr DWORD kJvmEndGraceMs = 5000;
 // The status of a process that the JVM ends by aborting.
@@ -32,9 +30,6 @@ void answer_jvm_end(JvmEnd end, int status) {
   if (g_ending.exchange(true)) return;  // the JVM ends once
   g_endStatus = status;
   const bool launched = g_launched;
-  char messages[kJvmMessagesKept];
-  const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
-
   FailureText text;
   if (!launched)
     text = end == JvmEnd::Exit ? jvm_exited_while_created(status) : jvm_aborted_while_created();
@@ -43,9 +38,9 @@ void answer_jvm_end(JvmEnd end, int status) {
   else
     text = jvm_aborted(crash_report_path(program_log_folder(), GetCurrentProcessId()));
   // An agent's own exit needs no JVM messages; every other end shows them.
-  error_hook(launched && end == JvmEnd::Exit ? text.text : with_jvm_messages(text, messages, length).text);
+  error_hook(launched && end == JvmEnd::Exit ? text.text : with_last_jvm_messages(text).text);
 
-  finish_agent_output(kOutputFinishMs);
+  finish_agent_output();
   const JvmEndReport decided = jvm_end_report(end, status, launched, g_stopAsked);
   if (decided.failed)
     report_failure(decided.code);

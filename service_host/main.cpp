@@ -27,7 +27,6 @@ namespace {
 // in the middle. Never destroyed, like the rest of the process's state.
 ControlsInProgress& g_debugHandlers = *new ControlsInProgress;
 constexpr std::chrono::milliseconds kDebugHandlerLimit(5000);
-constexpr unsigned kOutputFinishMs = 2000;
 std::atomic<bool> g_stopBegun{false};
 
 // Ends the process with status 0 at once, with the agent thread and a thread
@@ -86,7 +85,7 @@ int run_service_mode() {
   SERVICE_TABLE_ENTRYA dispatchTable[] = {{const_cast<char*>(kServiceName), service_main}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(dispatchTable)) error_hook("serviceStartCtrlDispatcher failed.");
   // The agent's last words reach its log before the process ends.
-  finish_agent_output(kOutputFinishMs);
+  finish_agent_output();
   return service_exit_status(0);
 }
 
