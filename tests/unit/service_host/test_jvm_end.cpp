@@ -39,7 +39,22 @@ std::string newest(JvmMessageRing& ring, std::size_t capacity = kJvmMessagesKept
   return out;
 }
 
-TEST(JvmMessageRing, KeepsTheNewestBytesInOrder) {
+int keep(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int written = keep_jvm_message(format, args);
+  va_end(args);
+  return written;
+}
+
+TEST(JvmMessages, AreWrittenToStandardErrorAndTheNewestBytesKeptInOrder) {
+  testing::internal::CaptureStderr();
+  const std::string longText(3000, 'L');
+  EXPECT_EQ(keep("%.*s %d\n", 5, "Errorless", 42), 9);
+  EXPECT_EQ(keep("%s", longText.c_str()), 3000);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error 42\n" + longText);  // a long one whole
+  EXPECT_EQ(newest(jvm_messages()), "Error 42\n" + std::string(2047, 'L'));    // and kept cut to its room
+
   JvmMessageRing ring;
   ring.add("abcdef", 6);
   EXPECT_EQ(newest(ring, 4), "cdef");
@@ -49,23 +64,6 @@ TEST(JvmMessageRing, KeepsTheNewestBytesInOrder) {
   const std::string big = std::string(kJvmMessagesKept, 'y') + "z";
   ring.add(big.data(), big.size());
   EXPECT_EQ(newest(ring), big.substr(1));
-}
-
-int keep(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int written = keep_jvm_message(format, args);
-  va_end(args);
-  return written;
-}
-
-TEST(JvmMessages, AreWrittenToStandardErrorAndKept) {
-  testing::internal::CaptureStderr();
-  const std::string longText(3000, 'L');
-  EXPECT_EQ(keep("%.*s %d\n", 5, "Errorless", 42), 9);
-  EXPECT_EQ(keep("%s", longText.c_str()), 3000);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error 42\n" + longText);  // a long one whole
-  EXPECT_EQ(newest(jvm_messages()), "Error 42\n" + std::string(2047, 'L'));    // and kept cut to its room
 }
 
 }  // namespace
