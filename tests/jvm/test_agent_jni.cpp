@@ -421,9 +421,7 @@ int g_hookPipe = -1;  // the child's end
 void JNICALL exit_hook(jint status) { dprintf(g_hookPipe, "exit %d", static_cast<int>(status)); }
 
 void JNICALL abort_hook() {  // the given-up text of a JVM that aborted while created
-  char messages[kJvmMessagesKept];
-  const std::size_t length = jvm_messages().copy_newest(messages, sizeof messages);
-  dprintf(g_hookPipe, "%s", with_jvm_messages(jvm_aborted_while_created(), messages, length).text);
+  dprintf(g_hookPipe, "%s", with_last_jvm_messages(jvm_aborted_while_created()).text);
 }
 
 jint create_hooked_jvm(const std::vector<std::string>& extraOptions, JavaVM** vm) {
