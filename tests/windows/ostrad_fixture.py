@@ -61,9 +61,8 @@ def make_installation(folder, scenario=None, dll="fake", **tunables):
     stand-in JVM (dll="fake"), the DLL without JNI_CreateJavaVM
     (dll="noentry"), a 32-bit DLL (dll="i386") or missing (dll=None). The scenario file beside the DLL
     names the scenario (None: the default, "blocking") and the tunables
-    create_ms, cleanup_ms, main_ms (milliseconds; cleanup_ms may also be
-    "never"), console_handler (0: the JVM registers none) and main_message
-    (text). Returns folder."""
+    create_ms, cleanup_ms, main_ms (milliseconds), console_handler (0: the JVM
+    registers none) and those that fake_jvm/README.md lists. Returns folder."""
     if scenario is not None and scenario not in SCENARIOS:
         raise ValueError("unknown scenario %r" % scenario)
     for key in tunables:
@@ -215,15 +214,12 @@ def ping_runs():
         return [line.rstrip("\n") for line in runs if line.strip()]
 
 
-# The library the stand-in JVM loads by its bare name. Wine ignores
-# SetDllDirectoryW(L""), which takes the current folder out of that search on Windows.
-SEARCH_PROBE = "jvm_search_probe.dll"
+SEARCH_PROBE = "jvm_search_probe.dll"  # the library the stand-in JVM loads by its bare name
 WINE_SEARCHES_CURRENT_FOLDER = 'Wine ignores SetDllDirectoryW(L""): its current folder stays in the DLL search'
 
 
 def let_users_change(folder, mode=0o777):
-    """Gives folder mode (777: ordinary users, USERS_GROUP, may change it under Wine);
-    on Windows icacls also lets Users modify it and all it holds."""
+    """Lets USERS_GROUP change folder: mode under Wine, also an icacls grant on Windows."""
     if winetest.ON_WINDOWS:
         assert winetest.run(["icacls", folder, "/grant", "*S-1-5-32-545:(OI)(CI)(M)"]).returncode == 0
     os.chmod(folder, mode)
@@ -342,7 +338,7 @@ class EventCapture:
         return texts, others
 
     def warnings(self, stderr):
-        """The warning events' texts: under Wine from stderr written under WARNINGS_WINEDEBUG."""
+        """The warning events' texts (under Wine: stderr under WARNINGS_WINEDEBUG)."""
         if winetest.ON_WINDOWS:
             return [" ".join(e["strings"]) for e in read_application_events(self.mark) if e["level"] == 3]
         return [_unescape(match.group(1)) for match in map(_WARNING_LINE.match, stderr.splitlines()) if match]

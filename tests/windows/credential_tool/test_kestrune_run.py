@@ -78,9 +78,8 @@ class FullRun(unittest.TestCase):
         self.assertFalse(folder.exists("config/server.properties.bak"))
 
     def test_programs_planted_in_the_product_folder_are_never_run(self):
-        # Without COMSPEC the C runtime looks for cmd.exe in the current folder first (the one planted here only
-        # prints a usage line). Given NoDefaultCurrentDirectoryInExePath, Windows' cmd.exe looks for net on the
-        # Path only; Wine's ignores it: there the test reads it.
+        # Without COMSPEC the C runtime tries the current folder's cmd.exe first; Windows' cmd.exe honours
+        # NoDefaultCurrentDirectoryInExePath (net on the Path only), Wine's does not: there the test reads it.
         folder = ProductFolder("planted")
         shutil.copy(STANDIN_SERVICE_EXE, folder.path("cmd.exe"))
         folder.write("net.bat", b'@>>"%~dp0net-ran.txt" echo [%NoDefaultCurrentDirectoryInExePath%]\r\n')

@@ -11,8 +11,6 @@ import winetest
 
 AGENT = fx.AGENT_CLASS
 STOPPING = fx.STOPPING
-ENDING_AT_ONCE = "Ending Korvane Quorvex Agent at once, without waiting for the agent's cleanup.\n"
-CLEANUP_GIVEN_UP_LINE = "Cleanup given up: the agent's cleanup did not return within %d s.\n" % fx.CLEANUP_LIMIT_S
 # Standard error then shows every event the run writes: a stop writes none.
 EVENTS_SHOWN = {"WINEDEBUG": fx.EVENTLOG_WINEDEBUG}
 
@@ -68,8 +66,7 @@ class DebugHost:
 
 
 def newest_event_text():
-    """Windows only: the one string of the service's newest error event, read as
-    UTF-16 by PowerShell and handed over as UTF-8."""
+    """Windows only: the newest error event's string, as UTF-8 from PowerShell."""
     script = ("[Console]::OutputEncoding = [Text.Encoding]::UTF8; "
               "(Get-WinEvent -FilterHashtable @{LogName='Application'; ProviderName='%s'; Level=2} -MaxEvents 1)"
               ".Properties[0].Value" % fx.EVENT_SOURCE)
@@ -108,7 +105,6 @@ class ForegroundRun(unittest.TestCase):
             "-Duser.language=en"])
         self.assertRegex(options[5], r"^-Denv\.savepath=.+")
         self.assertNotEqual(options[5], "-Denv.savepath=(null)")
-        # Then the crash report's place, and the hooks with their functions.
         logs = winetest.windows_path(os.path.join(os.path.dirname(fx.ostrad_exe()), "logs"))
         self.assertEqual(options[6:], ["-XX:ErrorFile=%s\\hs_err_pid%%p.log" % logs, "vfprintf", "exit", "abort"])
         self.assertEqual([e["extraInfo"] for e in fx.events(journal, "option")], ["null"] * 7 + ["object"] * 3)
@@ -277,7 +273,8 @@ class StopAtAnyMoment(unittest.TestCase):
         host.ctrl_c()
         self.assertEqual(host.finish(), 0)
         self.assertLess(time.monotonic() - began, 10)
-        self.assertEqual(host.stdout, STOPPING + ENDING_AT_ONCE)
+        self.assertEqual(host.stdout, STOPPING + "Ending Korvane Quorvex Agent at once, without waiting for the "
+                         "agent's cleanup.\n")
         journal = host.journal()
         self.assertEqual(len(fx.events(journal, "cleanup_entered")), 1)
         self.assertEqual(fx.events(journal, "cleanup_returned"), [])
@@ -291,10 +288,10 @@ class StopAtAnyMoment(unittest.TestCase):
         host.ctrl_c()
         self.assertEqual(host.finish(timeout=fx.CLEANUP_LIMIT_S + 30), 0)
         self.assertGreater(time.monotonic() - began, fx.CLEANUP_LIMIT_S - 5)
-        self.assertEqual(host.stdout, STOPPING + CLEANUP_GIVEN_UP_LINE)
+        self.assertEqual(host.stdout, STOPPING + "Cleanup given up: the agent's cleanup did not return within %d s.\n"
+                         % fx.CLEANUP_LIMIT_S)
         texts, others = events.split(host.stderr)
-        self.assertEqual((len(texts), others), (1, []), texts)
-        self.assertTrue(fx.event_text_matches(texts[0], fx.CLEANUP_GIVEN_UP), texts)
+        self.assertEqual(([fx.event_text_matches(t, fx.CLEANUP_GIVEN_UP) for t in texts], others), ([True], []), texts)
         self.assertEqual(fx.events(host.journal(), "cleanup_returned"), [])
 
 
@@ -326,16 +323,14 @@ def journal_is_empty(test, host):
     test.assertEqual(host.journal(), [])
 
 
-def root_jre():
-    """\\jre of the drive that holds the work folders, where an empty Path value leads."""
+def root_jre():  # \jre of the work folders' drive, where an empty Path value leads
     if winetest.ON_WINDOWS:
         return os.path.splitdrive(os.path.abspath(os.environ["OSTRAD_TEST_WORK"]))[0] + "\\jre"
     return os.path.join(os.environ["WINEPREFIX"], "drive_c", "jre")
 
 
 def relative_path_case(value):
-    """A GIVEN_UP_CASES row: the Path value as given, with a recording jvm.dll wherever it
-    could lead: the work folder (the current one) and \\jre\\bin of its drive."""
+    """A row: that Path value, a recording jvm.dll in the (current) work folder and \\jre\\bin."""
     def register(folder):
         fx.plant_in(os.path.dirname(folder))
         shutil.rmtree(root_jre(), ignore_errors=True)  # no marker of an earlier run
@@ -427,9 +422,8 @@ GIVEN_UP_CASES = [
 
 
 class StartGivenUp(unittest.TestCase):
-    """Each of these ends the run by itself with status 0 and a console
-    silent but for the JVM's own messages, and writes exactly one error event,
-    which names its cause."""
+    """Each ends the run by itself with status 0, a console silent but for the
+    JVM's own messages, and one error event naming its cause."""
 
     def tearDown(self):
         fx.unregister_installation()

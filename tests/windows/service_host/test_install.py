@@ -118,8 +118,6 @@ class Remove(sh.ServiceTestCase, unittest.TestCase):
         self.assert_no_process_left()
 
     def test_remove_waits_for_a_slow_cleanup(self):
-        # The stop control is answered at once; removal then prints a dot each
-        # second while the service reports stop pending during cleanup.
         self.make_installation("remove-slow", cleanup_ms=4000)
         self.assertEqual(sh.ostrad("-i")[:2], (0, INSTALLED))
         self.assertEqual(sh.wait_for_state(sh.RUNNING, 30)[0], sh.RUNNING)

@@ -33,7 +33,6 @@ if missing:
 AGENT_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "real_agent")
 RECORD_NAME = "agent-record.txt"  # the agent writes it beside ostrel.jar
 EXIT_NAME = "agent-exit.txt"  # beside ostrel.jar: the agent prints a line and calls System.exit(<its number>)
-ONLY_ADMINISTRATORS_AND_SYSTEM = {"BUILTIN\\Administrators", "NT AUTHORITY\\SYSTEM"}
 
 
 def jdk_tool(name, *args):
@@ -176,7 +175,7 @@ class RealJvm(unittest.TestCase):
         listing = winetest.text(winetest.run(["icacls", winetest.windows_path(logs)], timeout=60).stdout)
         entries = listing.split("\n\n")[0][len(winetest.windows_path(logs)):].split("\n")
         self.assertEqual({entry.strip().split(":(")[0] for entry in entries if entry.strip()},
-                         ONLY_ADMINISTRATORS_AND_SYSTEM, listing)
+                         {"BUILTIN\\Administrators", "NT AUTHORITY\\SYSTEM"}, listing)
 
 
 if __name__ == "__main__":

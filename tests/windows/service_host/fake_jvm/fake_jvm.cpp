@@ -174,9 +174,8 @@ void enter(const char* function) {
   note_pending(function);
 }
 
-// ---- the JVM's hooks: messages, exit and abort, and the agent's output ----
+// ---- the host's hooks (the extraInfo of the options "vfprintf", "exit", "abort") and the agent's output ----
 
-// The host's hooks, from the extraInfo of the options "vfprintf", "exit" and "abort".
 jint(JNICALL* vfprintfHook)(FILE*, const char*, va_list) = nullptr;
 void(JNICALL* exitHook)(jint) = nullptr;
 void(JNICALL* abortHook)() = nullptr;
@@ -421,15 +420,14 @@ jobject JNICALL CallObjectMethodA(JNIEnv*, jobject object, jmethodID method, con
   return call_object("CallObjectMethodA", object, method);
 }
 
-// A string's characters as Java holds them, UTF-16 (this JVM keeps its
-// strings in UTF-8); null for anything but a string this JVM made.
-const FakeObject* utf16_of(jstring text, std::wstring& wide) {
+// A string's characters as Java holds them, UTF-16 (this JVM keeps them in UTF-8); false for anything but its strings.
+bool utf16_of(jstring text, std::wstring& wide) {
   const FakeObject* found = lookup(text);
-  if (!found || found->kind != Kind::String) return nullptr;
+  if (!found || found->kind != Kind::String) return false;
   const int size = static_cast<int>(found->text.size());
   wide.resize(found->text.size());
   wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, found->text.data(), size, &wide[0], size)));
-  return found;
+  return true;
 }
 
 jsize JNICALL GetStringLength(JNIEnv*, jstring text) {
@@ -439,11 +437,10 @@ jsize JNICALL GetStringLength(JNIEnv*, jstring text) {
   return static_cast<jsize>(wide.size());
 }
 
-// The copy is freed by ReleaseStringChars.
-const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* isCopy) {
+const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* isCopy) {  // a copy, freed by ReleaseStringChars
   enter("GetStringChars");
   std::wstring wide;
-  const bool valid = utf16_of(text, wide) != nullptr;
+  const bool valid = utf16_of(text, wide);
   journal("get_string_chars valid=%d", valid ? 1 : 0);
   if (isCopy) *isCopy = JNI_TRUE;
   if (!valid) return nullptr;
@@ -648,8 +645,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
   }
   // A real JVM registers its handler early in its creation, whatever the outcome.
   if (settings.consoleHandler) SetConsoleCtrlHandler(jvm_console_handler, TRUE);
-  // A real JVM loads libraries of its own by their bare names: one that is
-  // nowhere but in the folder the host started in must not be found.
+  // A real JVM loads libraries of its own by bare names: one only in the host's current folder must not be found.
   journal("search_probe loaded=%d", LoadLibraryA("jvm_search_probe.dll") != nullptr ? 1 : 0);
   Sleep(settings.createMs);
   if (settings.scenario == Scenario::GivesUp) {  // as HotSpot with an initial heap it cannot reserve
